@@ -1,0 +1,5 @@
+#include <iostream>
+
+#include "app/run.h"
+
+int main(int argc, char** argv) { return run(argc, argv, std::cout); }

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <ostream>
+
+/// The whole program: checks the arguments, opens the files, converts, and writes the
+/// banner and one outcome line to `out`. Returns the exit status: 0 when the bitmap was
+/// written, 1 for a usage error, a file that cannot be opened, or a failed conversion.
+[[nodiscard]] int run(int argc, const char* const* argv, std::ostream& out);

@@ -1,0 +1,92 @@
+#include "conversion/bitmap_header.h"
+
+#include <array>
+#include <cstddef>
+#include <limits>
+
+#include "conversion/block_geometry.h"
+
+namespace {
+
+constexpr std::size_t file_header_bytes = 14;
+constexpr std::size_t info_header_bytes = 40;
+static_assert(file_header_bytes + info_header_bytes == block_geometry::bitmap_header_bytes);
+
+constexpr std::uint16_t signature = 0x4D42;  // "BM", little-endian
+constexpr std::uint16_t planes = 1;
+constexpr std::uint16_t bits_per_pixel = 24;
+constexpr std::uint32_t no_compression = 0;
+
+// Every field is little-endian whatever the host's byte order.
+template <std::size_t N>
+class field_writer {
+public:
+    void u16(std::uint16_t v) { put(v, 2); }
+    void u32(std::uint32_t v) { put(v, 4); }
+    void i32(std::int32_t v) { put(static_cast<std::uint32_t>(v), 4); }
+    [[nodiscard]] const std::array<unsigned char, N>& bytes() const { return bytes_; }
+
+private:
+    void put(std::uint32_t v, int width) {
+        for (int i = 0; i < width; ++i) bytes_[at_++] = static_cast<unsigned char>(v >> (8 * i));
+    }
+    std::array<unsigned char, N> bytes_{};
+    std::size_t at_ = 0;
+};
+
+template <std::size_t N>
+bool write_all(std::FILE* out, const std::array<unsigned char, N>& bytes) {
+    return std::fwrite(bytes.data(), 1, N, out) == N;
+}
+
+bool fits_i32(std::int64_t v) {
+    return v >= std::numeric_limits<std::int32_t>::min() &&
+           v <= std::numeric_limits<std::int32_t>::max();
+}
+
+}  // namespace
+
+std::optional<bitmap_size> plan_bitmap(std::int32_t width_blocks, std::int32_t height_blocks) {
+    using namespace block_geometry;
+    if (width_blocks < 0) return std::nullopt;
+
+    const std::int64_t width_pixels = std::int64_t{block_side} * width_blocks;
+    const std::int64_t height_pixels = std::int64_t{block_side} * height_blocks;
+    if (!fits_i32(width_pixels) || !fits_i32(height_pixels)) return std::nullopt;
+
+    const bool has_rows = width_blocks >= 1 && height_blocks >= 1;
+    // Both factors are below 2^31 / 64 here, so the product cannot overflow 64 bits.
+    const std::int64_t pixel_data =
+        has_rows ? std::int64_t{block_strip_bytes} * width_blocks * height_blocks : 0;
+    const std::int64_t file_bytes = bitmap_header_bytes + pixel_data;
+    if (file_bytes > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+
+    return bitmap_size{static_cast<std::int32_t>(width_pixels),
+                       static_cast<std::int32_t>(height_pixels),
+                       static_cast<std::uint32_t>(pixel_data), static_cast<std::uint32_t>(file_bytes),
+                       has_rows};
+}
+
+bool write_bitmap_header(std::FILE* out, const bitmap_size& size) {
+    field_writer<file_header_bytes> file;
+    file.u16(signature);
+    file.u32(size.file_bytes);
+    file.u16(0);  // reserved
+    file.u16(0);  // reserved
+    file.u32(block_geometry::bitmap_header_bytes);  // pixel data follows the header at once
+
+    field_writer<info_header_bytes> info;
+    info.u32(info_header_bytes);
+    info.i32(size.width_pixels);
+    info.i32(size.height_pixels);  // positive: rows are stored bottom-up
+    info.u16(planes);
+    info.u16(bits_per_pixel);
+    info.u32(no_compression);
+    info.u32(size.pixel_data_bytes);
+    info.u32(0);  // horizontal resolution
+    info.u32(0);  // vertical resolution
+    info.u32(0);  // colours used: none, there is no colour table
+    info.u32(0);  // important colours
+
+    return write_all(out, file.bytes()) && write_all(out, info.bytes());
+}
