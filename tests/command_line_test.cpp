@@ -4,18 +4,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/run_program.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
@@ -28,51 +25,6 @@ const std::string usage =
 const std::string success = "Tis file converted successfully!\n";
 const std::string failure = "Conversion failed!\n";
 
-struct outcome {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs the converter with `args` in `dir`. A file-size limit, when given, is set in the child
-// with SIGXFSZ ignored, so a write past it fails the way a full disk does.
-outcome run_quorvex(const fs::path& dir, const std::vector<std::string>& args,
-                    std::optional<rlim_t> file_size_limit = std::nullopt) {
-    scoped_temp_dir capture;
-    const fs::path out_path = capture.path() / "stdout";
-    const fs::path err_path = capture.path() / "stderr";
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0) _exit(127);
-        if (file_size_limit) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{*file_size_limit, *file_size_limit};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-        }
-        std::vector<char*> argv{const_cast<char*>(QUORVEX_BINARY)};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(QUORVEX_BINARY, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    outcome result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
-    return result;
-}
-
 using names = std::vector<std::string>;
 
 }  // namespace
@@ -82,7 +34,7 @@ TEST(CommandLine, TooFewArgumentsShowUsageAndCreateNothing) {
         SCOPED_TRACE(std::to_string(args.size()) + " arguments");
         scoped_temp_dir dir;
         write_file(dir.path() / "t.tis", tile_records(1));
-        const outcome r = run_quorvex(dir.path(), args);
+        const program_outcome r = run_quorvex(dir.path(), args);
         EXPECT_EQ(banner + usage, r.out);
         EXPECT_EQ("", r.err);
         EXPECT_EQ(1, r.status);
@@ -94,7 +46,7 @@ TEST(CommandLine, ConvertsAndPrintsExactlyTwoLines) {
     scoped_temp_dir dir;
     const bytes input = tile_records(6);
     write_file(dir.path() / "tiles.tis", input);
-    const outcome r = run_quorvex(dir.path(), {"tiles.tis", "2", "3", "ignored", "too"});
+    const program_outcome r = run_quorvex(dir.path(), {"tiles.tis", "2", "3", "ignored", "too"});
     EXPECT_EQ(banner + success, r.out);
     EXPECT_EQ("", r.err);
     EXPECT_EQ(0, r.status);
@@ -122,7 +74,7 @@ TEST(CommandLine, NamesWorkWhateverTheirLengthOrCharacters) {
         scoped_temp_dir dir;
         fs::create_directories((dir.path() / c.input).parent_path());
         write_file(dir.path() / c.input, tile_records(1));
-        const outcome r = run_quorvex(dir.path(), {c.input, "1", " +1"});
+        const program_outcome r = run_quorvex(dir.path(), {c.input, "1", " +1"});
         EXPECT_EQ(banner + success, r.out);
         EXPECT_EQ(0, r.status);
         EXPECT_EQ(12342u, fs::file_size(dir.path() / c.output));
@@ -134,7 +86,7 @@ TEST(CommandLine, InputThatCannotBeReadIsNotTileData) {
     fs::create_directory(dir.path() / "folder.tis");
     for (const std::string name : {"nosuch.tis", "folder.tis", ""}) {
         SCOPED_TRACE(name);
-        const outcome r = run_quorvex(dir.path(), {name, "1", "1"});
+        const program_outcome r = run_quorvex(dir.path(), {name, "1", "1"});
         EXPECT_EQ(banner + name + " is not a tis file!\n", r.out);
         EXPECT_EQ("", r.err);
         EXPECT_EQ(1, r.status);
@@ -146,7 +98,7 @@ TEST(CommandLine, OutputThatCannotBeCreatedIsReported) {
     scoped_temp_dir dir;
     write_file(dir.path() / "t.tis", tile_records(1));
     fs::create_directory(dir.path() / "t.bmp");
-    const outcome r = run_quorvex(dir.path(), {"t.tis", "1", "1"});
+    const program_outcome r = run_quorvex(dir.path(), {"t.tis", "1", "1"});
     EXPECT_EQ(banner + "Can't open output file: t.bmp\n", r.out);
     EXPECT_EQ(1, r.status);
     EXPECT_TRUE(fs::is_directory(dir.path() / "t.bmp"));
@@ -158,7 +110,7 @@ TEST(CommandLine, NeverOverwritesItsOwnInput) {
     {
         scoped_temp_dir dir;
         write_file(dir.path() / "x.bmp", input);
-        const outcome r = run_quorvex(dir.path(), {"x.bmp", "1", "1"});
+        const program_outcome r = run_quorvex(dir.path(), {"x.bmp", "1", "1"});
         EXPECT_EQ(banner + "Can't open output file: x.bmp (it is the input file)\n", r.out);
         EXPECT_EQ(1, r.status);
         EXPECT_EQ(input, read_file(dir.path() / "x.bmp"));
@@ -169,7 +121,7 @@ TEST(CommandLine, NeverOverwritesItsOwnInput) {
         write_file(dir.path() / "x.tis", input);
         if (symbolic) fs::create_symlink("x.tis", dir.path() / "x.bmp");
         else fs::create_hard_link(dir.path() / "x.tis", dir.path() / "x.bmp");
-        const outcome r = run_quorvex(dir.path(), {"x.tis", "1", "1"});
+        const program_outcome r = run_quorvex(dir.path(), {"x.tis", "1", "1"});
         EXPECT_EQ(banner + "Can't open output file: x.bmp (it is the input file)\n", r.out);
         EXPECT_EQ(1, r.status);
         EXPECT_EQ(input, read_file(dir.path() / "x.tis"));
@@ -189,7 +141,7 @@ TEST(CommandLine, FailedConversionsExitWithOneAndLeaveNoFile) {
         SCOPED_TRACE(c.why);
         scoped_temp_dir dir;
         write_file(dir.path() / "t.tis", tile_records(1));
-        const outcome r = run_quorvex(dir.path(), {"t.tis", c.width, c.height});
+        const program_outcome r = run_quorvex(dir.path(), {"t.tis", c.width, c.height});
         EXPECT_EQ(banner + failure, r.out);
         EXPECT_EQ("", r.err);
         EXPECT_EQ(1, r.status);
@@ -201,7 +153,7 @@ TEST(CommandLine, FullDiskRemovesThePartialBitmap) {
     scoped_temp_dir dir;
     const bytes input = tile_records(4);
     write_file(dir.path() / "t.tis", input);
-    const outcome r = run_quorvex(dir.path(), {"t.tis", "2", "2"}, 20000);
+    const program_outcome r = run_quorvex(dir.path(), {"t.tis", "2", "2"}, 20000);
     EXPECT_EQ(banner + failure, r.out);
     EXPECT_EQ(1, r.status);
     EXPECT_EQ(names{"t.tis"}, dir.entries());
@@ -219,7 +171,7 @@ TEST(CommandLine, InputThatCannotSeekFails) {
         const bytes record = tile_record(0);
         _exit(fd >= 0 && write(fd, record.data(), record.size()) >= 0 ? 0 : 1);
     }
-    const outcome r = run_quorvex(dir.path(), {"pipe.tis", "1", "1"});
+    const program_outcome r = run_quorvex(dir.path(), {"pipe.tis", "1", "1"});
     waitpid(writer, nullptr, 0);
     EXPECT_EQ(banner + failure, r.out);
     EXPECT_EQ(1, r.status);
@@ -229,7 +181,7 @@ TEST(CommandLine, InputThatCannotSeekFails) {
 TEST(CommandLine, ShortInputStillSucceeds) {
     scoped_temp_dir dir;
     write_file(dir.path() / "t.tis", tile_records(3));
-    const outcome r = run_quorvex(dir.path(), {"t.tis", "2", "2"});
+    const program_outcome r = run_quorvex(dir.path(), {"t.tis", "2", "2"});
     EXPECT_EQ(banner + success, r.out);
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(54u + 4 * 12288, fs::file_size(dir.path() / "t.bmp"));

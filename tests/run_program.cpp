@@ -1,0 +1,80 @@
+#include "tests/run_program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "tests/test_support.h"
+
+namespace {
+
+std::vector<std::string> program_command() {
+    const char* other = std::getenv("QUORVEX_COMMAND");
+    if (other == nullptr || *other == '\0') return {QUORVEX_BINARY};
+    std::vector<std::string> words;
+    std::istringstream split(other);
+    for (std::string word; split >> word;) words.push_back(word);
+    return words;
+}
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    std::string text = s.str();
+    if (runs_other_build()) {
+        std::string lf;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+        }
+        text = lf;
+    }
+    return text;
+}
+
+}  // namespace
+
+bool runs_other_build() {
+    const char* other = std::getenv("QUORVEX_COMMAND");
+    return other != nullptr && *other != '\0';
+}
+
+program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                            std::optional<rlim_t> file_size_limit) {
+    scoped_temp_dir capture;
+    const auto out_path = capture.path() / "stdout";
+    const auto err_path = capture.path() / "stderr";
+    std::vector<std::string> command = program_command();
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0) {
+            _exit(127);
+        }
+        if (file_size_limit) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{*file_size_limit, *file_size_limit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        }
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    program_outcome result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = slurp(out_path);
+    result.err = slurp(err_path);
+    return result;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+// Runs the real converter as a separate process, the way a script does.
+//
+// By default the binary built beside the tests runs. QUORVEX_COMMAND, when set, replaces it
+// with a command line split at spaces (for example "wine quorvex.exe"), so the same tests
+// can judge another build of the program; its CRLF line ends are then read as LF.
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct program_outcome {
+    std::string out;
+    std::string err;
+    int status = -1;  // the exit status, or 128 + the signal that ended it
+};
+
+/// Runs the converter with `args` in the folder `dir`. With `file_size_limit` the child gets
+/// that limit and ignores SIGXFSZ, so writes past it fail as on a full disk.
+program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                            std::optional<rlim_t> file_size_limit = std::nullopt);
+
+/// True when QUORVEX_COMMAND runs another build; tests of POSIX-only situations skip then.
+bool runs_other_build();
