@@ -4,7 +4,8 @@ Converts the shipped sample and generated tile data of several shapes, decodes e
 with ImageMagick and with Pillow, and compares every decoded pixel, top-left first, with the
 colour its tile data gives it, worked out here from the tile layout alone.
 
-usage: decoder_interop_test.py QUORVEX SAMPLE.tis
+usage: decoder_interop_test.py QUORVEX SAMPLE.tis [SAMPLE.png]
+With SAMPLE.png, the README's picture of the sample must show the same pixels too.
 Exit status 0 when every pixel matches, 1 on any difference, 77 (skipped) when a decoder is
 missing; in CI (CI set) a missing decoder is a failure.
 """
@@ -121,7 +122,15 @@ def main():
                     failures += 1
                 else:
                     print(f"ok   {name} {width}x{height} via {decoder}: {size[0] * size[1]} pixels match")
-    print(f"{2 * len(cases) - failures} passed, {failures} failed")
+        if len(sys.argv) > 3:
+            kind, got_size, got = decode_pillow(sys.argv[3])
+            if (kind, got_size, got) != ("PNG", (384, 128), expected_rgb(cases[0][1], 6, 2)):
+                print(f"FAIL {sys.argv[3]} ({kind}, {got_size}) is not the sample's picture")
+                failures += 1
+            else:
+                print(f"ok   {sys.argv[3]} is the sample's picture")
+    checks = 2 * len(cases) + (len(sys.argv) > 3)
+    print(f"{checks - failures} passed, {failures} failed")
     return 1 if failures else 0
 
 
