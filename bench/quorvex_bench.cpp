@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -19,6 +20,8 @@
 #include "bench/io_floor.h"
 #include "bench/naive_convert.h"
 #include "bench/ratio_reporter.h"
+#include "conversion/block_geometry.h"
+#include "conversion/block_pixels.h"
 #include "conversion/convert_blocks.h"
 
 namespace {
@@ -26,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using converter_fn = bool (*)(std::FILE*, std::FILE*, std::int32_t, std::int32_t);
+using painter_fn = void (*)(const unsigned char*, const unsigned char*, unsigned char*, std::size_t);
 
 // The benchmark's files live here and go with it.
 class scratch_dir {
@@ -66,6 +70,26 @@ void measure(benchmark::State& state, converter_fn convert, const fs::path& inpu
     }
     state.SetBytesProcessed(state.iterations() *
                             static_cast<std::int64_t>(input_bytes(shape) + bitmap_bytes(shape)));
+}
+
+// The pixel work alone, memory to memory: every block of `tiles` painted into one strip.
+void measure_painting(benchmark::State& state, painter_fn paint, const std::vector<char>& tiles,
+                      const bench_shape& shape) {
+    using namespace block_geometry;
+    const auto width = static_cast<std::size_t>(shape.width_blocks);
+    const auto blocks = width * static_cast<std::size_t>(shape.height_blocks);
+    std::vector<unsigned char> strip(width * block_strip_bytes);
+    const auto* records = reinterpret_cast<const unsigned char*>(tiles.data());
+    for (auto _ : state) {
+        for (std::size_t block = 0; block < blocks; ++block) {
+            const unsigned char* record = records + block * record_bytes;
+            paint(record, record + palette_bytes, strip.data() + block % width * block_row_span_bytes,
+                  width * block_row_span_bytes);
+        }
+        benchmark::DoNotOptimize(strip.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(blocks * index_bytes));
 }
 
 std::vector<char> contents(const fs::path& path) {
@@ -121,6 +145,20 @@ int main(int argc, char** argv) {
                                          output, shape)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
+        }
+        if (shape.name == area_shape.name) {
+            // Kept for as long as the benchmarks run; main outlives them.
+            static const std::vector<char> tiles = contents(input);
+            const struct {
+                const char* what;
+                painter_fn paint;
+            } painters[] = {{"pixels_only", paint_block}, {"pixels_only_portable", paint_block_portable}};
+            for (const auto& p : painters) {
+                benchmark::RegisterBenchmark(bench_name(p.what, shape).c_str(), measure_painting, p.paint,
+                                             std::cref(tiles), shape)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
         }
     }
 

@@ -59,27 +59,40 @@ void ratio_reporter::Finalize() {
     char line[320];
     out << "\nWall time per conversion, file to file; rates count bytes read plus bytes written.\n";
     for (const bench_shape& shape : shapes_) {
-        const auto conv = seconds_.find(bench_name(converter_bench, shape));
-        const auto io = seconds_.find(bench_name(floor_bench, shape));
-        const auto base = seconds_.find(bench_name(baseline_bench, shape));
-        if (conv == seconds_.end() || io == seconds_.end() || base == seconds_.end()) continue;
-
         const double moved = static_cast<double>(input_bytes(shape) + bitmap_bytes(shape));
         const auto name = std::string(shape.name);
-        std::snprintf(line, sizeof line, "%-5s %zu repetitions: converter %.1f ms %.0f MB/s, I/O floor %.1f ms %.0f MB/s, "
-                     "baseline %.1f ms %.0f MB/s\n",
-                     name.c_str(), conv->second.size(), 1e3 * median(conv->second),
-                     moved / median(conv->second) / 1e6, 1e3 * median(io->second),
-                     moved / median(io->second) / 1e6, 1e3 * median(base->second),
-                     moved / median(base->second) / 1e6);
-        out << line;
-        const ratio over_floor = compare(conv->second, io->second);
-        const ratio over_converter = compare(base->second, conv->second);
-        std::snprintf(line, sizeof line, "%-5s converter/floor %.3f (repetitions %.3f .. %.3f), "
-                     "baseline/converter %.2f (repetitions %.2f .. %.2f)\n",
-                     name.c_str(), over_floor.of_medians, over_floor.lowest, over_floor.highest,
-                     over_converter.of_medians, over_converter.lowest, over_converter.highest);
-        out << line;
+        const std::vector<double>* conv = nullptr;
+        const std::vector<double>* io = nullptr;
+        const std::vector<double>* base = nullptr;
+        const struct {
+            const char* what;
+            const char* label;
+            const std::vector<double>** times;
+        } contenders[] = {{converter_bench, "converter", &conv},
+                          {floor_bench, "I/O floor", &io},
+                          {baseline_bench, "baseline", &base}};
+        for (const auto& c : contenders) {
+            const auto found = seconds_.find(bench_name(c.what, shape));
+            if (found == seconds_.end()) continue;
+            *c.times = &found->second;
+            const double seconds = median(found->second);
+            std::snprintf(line, sizeof line, "%-5s %-9s median of %2zu: %7.1f ms, %5.0f MB/s\n",
+                          name.c_str(), c.label, found->second.size(), 1e3 * seconds,
+                          moved / seconds / 1e6);
+            out << line;
+        }
+        if (conv && io) {
+            const ratio r = compare(*conv, *io);
+            std::snprintf(line, sizeof line, "%-5s converter/floor    %.3f (repetitions %.3f .. %.3f)\n",
+                          name.c_str(), r.of_medians, r.lowest, r.highest);
+            out << line;
+        }
+        if (base && conv) {
+            const ratio r = compare(*base, *conv);
+            std::snprintf(line, sizeof line, "%-5s baseline/converter %.3f (repetitions %.3f .. %.3f)\n",
+                          name.c_str(), r.of_medians, r.lowest, r.highest);
+            out << line;
+        }
     }
     out.flush();
 }
