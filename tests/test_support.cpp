@@ -99,8 +99,8 @@ bytes reference_pixels(const bytes& input, int width, int height) {
 }
 
 std::uint32_t u32_at(const bytes& data, std::size_t offset) {
-    return data.at(offset) | data.at(offset + 1) << 8 | data.at(offset + 2) << 16 |
-           static_cast<std::uint32_t>(data.at(offset + 3)) << 24;
+    return std::uint32_t{data.at(offset)} | std::uint32_t{data.at(offset + 1)} << 8 |
+           std::uint32_t{data.at(offset + 2)} << 16 | std::uint32_t{data.at(offset + 3)} << 24;
 }
 
 std::int32_t i32_at(const bytes& data, std::size_t offset) {
