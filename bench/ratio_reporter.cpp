@@ -76,9 +76,9 @@ void ratio_reporter::Finalize() {
             if (found == seconds_.end()) continue;
             *c.times = &found->second;
             const double seconds = median(found->second);
-            std::snprintf(line, sizeof line, "%-5s %-9s median of %2zu: %7.1f ms, %5.0f MB/s\n",
+            std::snprintf(line, sizeof line, "%-5s %-9s median of %2zu: %7.1f ms, %5.0f MiB/s\n",
                           name.c_str(), c.label, found->second.size(), 1e3 * seconds,
-                          moved / seconds / 1e6);
+                          moved / seconds / (1024.0 * 1024.0));
             out << line;
         }
         if (conv && io) {
