@@ -18,11 +18,11 @@ namespace {
 
 using namespace block_geometry;
 
-void store_u32(unsigned char* dst, std::uint32_t v) {
+void store_u64(unsigned char* dst, std::uint64_t v) {
     if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(dst, &v, sizeof v);
     } else {
-        for (int i = 0; i < 4; ++i) dst[i] = static_cast<unsigned char>(v >> (8 * i));
+        for (int i = 0; i < 8; ++i) dst[i] = static_cast<unsigned char>(v >> (8 * i));
     }
 }
 
@@ -144,24 +144,28 @@ painter fastest_painter() {
 void paint_block_portable(const unsigned char* palette, const unsigned char* indices,
                           unsigned char* bottom_row, std::size_t row_step) {
     // Each entry packed as blue | green << 8 | red << 16; the unused fourth byte is dropped.
-    std::array<std::uint32_t, palette_entries> colour;
+    std::array<std::uint64_t, palette_entries> colour;
     for (std::size_t i = 0; i < colour.size(); ++i) {
         const unsigned char* entry = palette + i * palette_entry_bytes;
-        colour[i] = entry[0] | std::uint32_t{entry[1]} << 8 | std::uint32_t{entry[2]} << 16;
+        colour[i] = entry[0] | std::uint64_t{entry[1]} << 8 | std::uint64_t{entry[2]} << 16;
     }
     for (std::size_t y = 0; y < block_side; ++y) {
         // The record's top row is the strip's last row: the bitmap is stored bottom-up.
         unsigned char* dst = bottom_row + (block_side - 1 - y) * row_step;
         const unsigned char* src = indices + y * block_side;
-        // Four 3-byte pixels make exactly three 32-bit stores.
-        for (std::size_t x = 0; x < block_side; x += 4, dst += 4 * pixel_bytes) {
-            const std::uint32_t p0 = colour[src[x]];
-            const std::uint32_t p1 = colour[src[x + 1]];
-            const std::uint32_t p2 = colour[src[x + 2]];
-            const std::uint32_t p3 = colour[src[x + 3]];
-            store_u32(dst, p0 | p1 << 24);
-            store_u32(dst + 4, p1 >> 8 | p2 << 16);
-            store_u32(dst + 8, p2 >> 16 | p3 << 8);
+        // Eight 3-byte pixels make exactly three 64-bit stores.
+        for (std::size_t x = 0; x < block_side; x += 8, dst += 8 * pixel_bytes) {
+            const std::uint64_t p0 = colour[src[x]];
+            const std::uint64_t p1 = colour[src[x + 1]];
+            const std::uint64_t p2 = colour[src[x + 2]];
+            const std::uint64_t p3 = colour[src[x + 3]];
+            const std::uint64_t p4 = colour[src[x + 4]];
+            const std::uint64_t p5 = colour[src[x + 5]];
+            const std::uint64_t p6 = colour[src[x + 6]];
+            const std::uint64_t p7 = colour[src[x + 7]];
+            store_u64(dst, p0 | p1 << 24 | p2 << 48);
+            store_u64(dst + 8, p2 >> 16 | p3 << 8 | p4 << 32 | p5 << 56);
+            store_u64(dst + 16, p5 >> 8 | p6 << 16 | p7 << 40);
         }
     }
 }
