@@ -39,28 +39,31 @@ using selector = std::array<unsigned char, lanes>;
 // lanes 0..31 and again into lanes 32..63.
 constexpr selector channel_of_entries(int channel) {
     selector s{};
-    for (int i = 0; i < lanes; ++i) {
-        s[static_cast<std::size_t>(i)] = static_cast<unsigned char>((i % 32) * palette_entry_bytes + channel);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        s[i] = static_cast<unsigned char>(static_cast<int>(i % 32) * palette_entry_bytes + channel);
     }
     return s;
 }
 
 // Output register `part` of a pixel row holds row bytes 64 * part onwards, as blue, green,
-// red per pixel. From_blue_green picks blue (0..63) or green (64..127) by pixel; red bytes
-// are filled in afterwards from the red plane under `red_bytes`.
+// red per pixel. This selector picks blue (0..63) or green (64..127) by pixel; the red
+// bytes, marked by `red_bytes`, are filled in afterwards from the red plane.
 constexpr selector from_blue_green(int part) {
     selector s{};
     for (int j = 0; j < lanes; ++j) {
         const int at = lanes * part + j;
         const int pixel = at / pixel_bytes;
-        s[static_cast<std::size_t>(j)] = static_cast<unsigned char>(at % pixel_bytes == 1 ? lanes + pixel : pixel);
+        const bool green = at % pixel_bytes == 1;
+        s[static_cast<std::size_t>(j)] = static_cast<unsigned char>(green ? lanes + pixel : pixel);
     }
     return s;
 }
 
 constexpr selector from_red(int part) {
     selector s{};
-    for (int j = 0; j < lanes; ++j) s[static_cast<std::size_t>(j)] = static_cast<unsigned char>((lanes * part + j) / pixel_bytes);
+    for (int j = 0; j < lanes; ++j) {
+        s[static_cast<std::size_t>(j)] = static_cast<unsigned char>((lanes * part + j) / pixel_bytes);
+    }
     return s;
 }
 
@@ -86,7 +89,9 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void paint_block_vbmi(
     const unsigned char* palette, const unsigned char* indices, unsigned char* bottom_row,
     std::size_t row_step) {
     __m512i entries[palette_bytes / lanes];
-    for (std::size_t i = 0; i < std::size(entries); ++i) entries[i] = _mm512_loadu_si512(palette + lanes * i);
+    for (std::size_t i = 0; i < std::size(entries); ++i) {
+        entries[i] = _mm512_loadu_si512(palette + lanes * i);
+    }
 
     // plane[c][q] holds channel c of entries 64q to 64q + 63.
     constexpr __mmask64 upper_32_lanes = ~std::uint64_t{0} << 32;
@@ -120,7 +125,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void paint_block_vbmi(
         // The record's top row is the strip's last row: the bitmap is stored bottom-up.
         unsigned char* dst = bottom_row + (block_side - 1 - y) * row_step;
         for (std::size_t k = 0; k < pixel_bytes; ++k) {
-            const __m512i blue_green = _mm512_permutex2var_epi8(channel[0], weave_blue_green[k], channel[1]);
+            const __m512i blue_green =
+                _mm512_permutex2var_epi8(channel[0], weave_blue_green[k], channel[1]);
             const __m512i pixels =
                 _mm512_mask_permutexvar_epi8(blue_green, red_masks[k], weave_red[k], channel[2]);
             _mm512_storeu_si512(dst + lanes * k, pixels);
