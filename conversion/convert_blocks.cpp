@@ -1,13 +1,13 @@
 #include "conversion/convert_blocks.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 
 #include "conversion/bitmap_header.h"
+#include "conversion/block_pixels.h"
 
 namespace {
 
@@ -21,14 +21,6 @@ bool seek_to(std::FILE* in, std::int64_t offset) {
     static_assert(sizeof(off_t) >= sizeof(std::int64_t), "build with 64-bit file offsets");
     return fseeko(in, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
-}
-
-void store_u32(unsigned char* dst, std::uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(dst, &v, sizeof v);
-    } else {
-        for (int i = 0; i < 4; ++i) dst[i] = static_cast<unsigned char>(v >> (8 * i));
-    }
 }
 
 // One owned byte buffer, obtained without exceptions so that running out of memory is an
@@ -60,30 +52,8 @@ void decode_block(std::span<const unsigned char> record, block_carry& carry, uns
     }
     carry.last_index = indices[index_bytes - 1];
 
-    // Each entry packed as blue | green << 8 | red << 16; the unused fourth byte is dropped.
-    std::array<std::uint32_t, palette_entries> colour;
-    for (std::size_t i = 0; i < colour.size(); ++i) {
-        const unsigned char* entry = &carry.palette[i * palette_entry_bytes];
-        colour[i] = entry[0] | std::uint32_t{entry[1]} << 8 | std::uint32_t{entry[2]} << 16;
-    }
-
-    const std::size_t column_offset = static_cast<std::size_t>(column) * block_row_span_bytes;
-    for (int y = 0; y < block_side; ++y) {
-        // The record's top row becomes the strip's last row: the bitmap is stored bottom-up.
-        unsigned char* dst =
-            strip + static_cast<std::size_t>(block_side - 1 - y) * strip_row_bytes + column_offset;
-        const unsigned char* src = indices + static_cast<std::size_t>(y) * block_side;
-        // Four 3-byte pixels make exactly three 32-bit stores.
-        for (int x = 0; x < block_side; x += 4, dst += 4 * pixel_bytes) {
-            const std::uint32_t p0 = colour[src[x]];
-            const std::uint32_t p1 = colour[src[x + 1]];
-            const std::uint32_t p2 = colour[src[x + 2]];
-            const std::uint32_t p3 = colour[src[x + 3]];
-            store_u32(dst, p0 | p1 << 24);
-            store_u32(dst + 4, p1 >> 8 | p2 << 16);
-            store_u32(dst + 8, p2 >> 16 | p3 << 8);
-        }
-    }
+    paint_block(carry.palette.data(), indices,
+                strip + static_cast<std::size_t>(column) * block_row_span_bytes, strip_row_bytes);
 }
 
 bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,

@@ -135,6 +135,35 @@ TEST(ConvertBlocks, MatchesTheReferenceOnOddShapesAndShortInputs) {
     }
 }
 
+TEST(ConvertBlocks, MatchesTheReferenceOnEveryWidthHeightAndWhereverTheInputEnds) {
+    // Where the input ends, for a picture of `n` records; cuts fall in the middle record.
+    const struct {
+        const char* where;
+        std::size_t (*length)(std::size_t n);
+    } ends[] = {
+        {"after every record", [](std::size_t n) { return n * 5120; }},
+        {"one record later", [](std::size_t n) { return (n + 1) * 5120; }},
+        {"inside a palette", [](std::size_t n) { return n / 2 * 5120 + 701; }},
+        {"right after a palette", [](std::size_t n) { return n / 2 * 5120 + 1024; }},
+        {"inside the indices", [](std::size_t n) { return n / 2 * 5120 + 1024 + 2049; }},
+        {"on a record boundary", [](std::size_t n) { return n / 2 * 5120; }},
+        {"before the first byte", [](std::size_t) { return std::size_t{0}; }},
+    };
+    for (int width = 1; width <= 9; ++width) {
+        for (int height = 1; height <= 3; ++height) {
+            const auto records = static_cast<std::size_t>(width * height);
+            const bytes all = tile_records(width * height + 1);
+            for (const auto& end : ends) {
+                SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + ", input ends " + end.where);
+                const bytes input(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(end.length(records)));
+                const converted c = convert(input, width, height);
+                EXPECT_TRUE(c.ok);
+                EXPECT_TRUE(reference_pixels(input, width, height) == pixels_of(c));
+            }
+        }
+    }
+}
+
 TEST(ConvertBlocks, RefusesImpossibleSizesBeforeWritingAnything) {
     const struct {
         std::int32_t width, height;
