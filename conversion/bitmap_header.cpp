@@ -55,11 +55,14 @@ std::optional<bitmap_size> plan_bitmap(std::int32_t width_blocks, std::int32_t h
     if (!fits_i32(width_pixels) || !fits_i32(height_pixels)) return std::nullopt;
 
     const bool has_rows = width_blocks >= 1 && height_blocks >= 1;
-    // Both factors are below 2^31 / 64 here, so the product cannot overflow 64 bits.
-    const std::int64_t pixel_data =
-        has_rows ? std::int64_t{block_strip_bytes} * width_blocks * height_blocks : 0;
+    // Both counts are below 2^25 here, so their product fits 64 bits but 12288 times it may
+    // not: the block count is held against the largest file before it is multiplied.
+    constexpr std::int64_t most_blocks =
+        (std::int64_t{std::numeric_limits<std::uint32_t>::max()} - bitmap_header_bytes) / block_strip_bytes;
+    const std::int64_t blocks = has_rows ? std::int64_t{width_blocks} * height_blocks : 0;
+    if (blocks > most_blocks) return std::nullopt;
+    const std::int64_t pixel_data = std::int64_t{block_strip_bytes} * blocks;
     const std::int64_t file_bytes = bitmap_header_bytes + pixel_data;
-    if (file_bytes > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
 
     return bitmap_size{static_cast<std::int32_t>(width_pixels),
                        static_cast<std::int32_t>(height_pixels),
