@@ -21,7 +21,7 @@ namespace {
 using bytes = std::vector<unsigned char>;
 
 struct file_closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* f) const { (void)std::fclose(f); }
 };
 
 void check(bool holds) {
@@ -56,14 +56,14 @@ bytes naive_pixels(const bytes& input, int w, int h) {
     unsigned char index = 0;
     for (int r = h - 1; r >= 0; --r) {
         for (int c = 0; c < w; ++c) {
-            reader.seek(static_cast<std::size_t>(r * w + c) * 5120);
+            reader.seek((static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)) * 5120);
             for (unsigned char& b : palette) reader.read(b);
             for (int y = 0; y < 64; ++y) {
                 for (int x = 0; x < 64; ++x) {
                     reader.read(index);
-                    const std::size_t picture_row = static_cast<std::size_t>(r * 64 + y);
+                    const std::size_t picture_row = static_cast<std::size_t>(r) * 64 + static_cast<std::size_t>(y);
                     const std::size_t file_row = picture_rows - 1 - picture_row;
-                    unsigned char* pixel = &pixels[file_row * row_bytes + static_cast<std::size_t>(c * 64 + x) * 3];
+                    unsigned char* pixel = &pixels[file_row * row_bytes + (static_cast<std::size_t>(c) * 64 + static_cast<std::size_t>(x)) * 3];
                     for (std::size_t k = 0; k < 3; ++k) pixel[k] = palette[std::size_t{index} * 4 + k];
                 }
             }

@@ -59,7 +59,7 @@ void feed_pipe(const fs::path& dir) {
     const fs::path pipe = dir / "pipe.tis";
     ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
     if (fork() == 0) {
-        signal(SIGPIPE, SIG_IGN);
+        (void)signal(SIGPIPE, SIG_IGN);
         alarm(20);  // never outlive a converter that does not open its end
         const int fd = open(pipe.c_str(), O_WRONLY);
         const bytes record = tile_record(0);
@@ -140,7 +140,7 @@ TEST(FaultInjection, BadCountsAndNamesFailCleanly) {
 
 TEST(FaultInjection, SystemFaultsFailCleanly) {
     if (runs_other_build()) GTEST_SKIP() << "pipes, links, file-size limits and raw byte names are POSIX";
-    const auto link_to = [](std::string target, std::string name, bool symbolic) {
+    const auto link_to = [](const std::string& target, const std::string& name, bool symbolic) {
         return [=](const fs::path& d) {
             if (symbolic) fs::create_symlink(target, d / name);
             else fs::create_hard_link(d / target, d / name);
