@@ -13,10 +13,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/files.h"
 #include "tests/run_program.h"
 #include "tests/test_support.h"
 
@@ -164,4 +167,29 @@ TEST(FaultInjection, SystemFaultsFailCleanly) {
         {"bytes that are not UTF-8", tile_file("caf\xc3\xa9\xff.tis", 1), {"caf\xc3\xa9\xff.tis", "1", "1"}, success, 0,
          "caf\xc3\xa9\xff.bmp", 12342},
     });
+}
+
+// The one fault the conversion cannot see: every write fits the stream's buffer and only the
+// final close reaches the full disk. The bitmap must still go.
+TEST(FaultInjection, FailedCloseRemovesTheBitmap) {
+    scoped_temp_dir dir;
+    const fs::path name = dir.path() / "t.bmp";
+    const pid_t child = fork();
+    if (child == 0) {
+        pending_output output = pending_output::create(name.string());
+        const bool written = output && std::fputs("BM", output.get()) >= 0;
+        (void)signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        const bool limited = getrlimit(RLIMIT_FSIZE, &limit) == 0;
+        const rlimit tiny{1, limit.rlim_max};
+        const bool applied = limited && setrlimit(RLIMIT_FSIZE, &tiny) == 0;
+        const bool kept = output.keep();
+        // Lifted again so that the child's own exit can write what it must.
+        (void)setrlimit(RLIMIT_FSIZE, &limit);
+        std::exit(written && applied && !kept ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the close did not fail as it should";
+    EXPECT_FALSE(fs::exists(name));
 }
