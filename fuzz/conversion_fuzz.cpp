@@ -1,9 +1,13 @@
 // Fuzzes the block conversion end to end through real files.
 //
-// Input: byte 0 gives the width and byte 1 the height in blocks, each in -2..7; the rest is
-// the tile data. The conversion's output is checked against the sizes it must have, every
-// header field, and a naive decoder below that reads the input one byte at a time exactly as
-// the tile data is described, keeping a byte wherever the input has none.
+// Input: byte 0 gives the width and byte 1 the height in blocks, each in -2..7 (b % 10 - 2);
+// the rest is the tile data. The conversion's output is checked against the sizes it must
+// have, every header field, and a naive decoder below that reads the input one byte at a time
+// exactly as the tile data is described, keeping a byte wherever the input has none.
+// From 100 up, byte 0 also fills the disk: the output then takes only 4000 x (b / 10 - 10)
+// bytes, and the conversion must fail exactly when its bitmap does not fit.
+
+#include <sys/types.h>
 
 #include <algorithm>
 #include <array>
@@ -94,48 +98,71 @@ bytes read_back(std::FILE* f) {
 
 int block_count(unsigned char b) { return b % 10 - 2; }
 
+// An output that takes `capacity` bytes and then fails every write, as a full disk does.
+struct small_disk {
+    bytes written;
+    std::size_t capacity;
+};
+
+ssize_t write_to_disk(void* cookie, const char* data, std::size_t size) {
+    auto& disk = *static_cast<small_disk*>(cookie);
+    const std::size_t taken = std::min(size, disk.capacity - disk.written.size());
+    disk.written.insert(disk.written.end(), data, data + taken);
+    return static_cast<ssize_t>(taken);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const int w = block_count(data[0]);
     const int h = block_count(data[1]);
+    const bool disk_fills = data[0] >= 100;
     const bytes input(data + 2, data + size);
 
     const std::unique_ptr<std::FILE, file_closer> in{std::tmpfile()};
-    const std::unique_ptr<std::FILE, file_closer> out{std::tmpfile()};
-    check(in && out);
+    check(in != nullptr);
     if (!input.empty()) check(std::fwrite(input.data(), 1, input.size(), in.get()) == input.size());
     std::rewind(in.get());
 
-    const bool ok = convert_blocks(in.get(), out.get(), w, h);
-    const bytes file = read_back(out.get());
+    small_disk disk{{}, std::size_t{4000} * static_cast<std::size_t>(data[0] / 10 - 10)};
+    const std::unique_ptr<std::FILE, file_closer> out{
+        disk_fills ? fopencookie(&disk, "wb", {nullptr, write_to_disk, nullptr, nullptr}) : std::tmpfile()};
+    check(out != nullptr);
 
-    // In this range every size fits its field: only a negative width can fail.
-    check(ok == (w >= 0));
-    if (!ok) {
+    const bool ok = convert_blocks(in.get(), out.get(), w, h);
+    if (disk_fills) check(std::fflush(out.get()) == 0 || !ok);
+    const bytes file = disk_fills ? disk.written : read_back(out.get());
+
+    const bool has_rows = w >= 1 && h >= 1;
+    const std::uint32_t pixel_data = has_rows ? 12288u * static_cast<std::uint32_t>(w * h) : 0;
+    const std::size_t file_size = 54 + std::size_t{pixel_data};
+    // In this range every size fits its field: only a negative width or a full disk can fail.
+    check(ok == (w >= 0 && (!disk_fills || file_size <= disk.capacity)));
+    if (w < 0) {
         check(file.empty());  // refused before the first byte
         return 0;
     }
 
-    const bool has_rows = w >= 1 && h >= 1;
-    const std::uint32_t pixel_data = has_rows ? 12288u * static_cast<std::uint32_t>(w * h) : 0;
-    check(file.size() == 54 + std::size_t{pixel_data});
-    check(file[0] == 'B' && file[1] == 'M');
-    check(u32_at(file, 2) == 54 + pixel_data);
-    check(u32_at(file, 6) == 0);
-    check(u32_at(file, 10) == 54);
-    check(u32_at(file, 14) == 40);
-    check(static_cast<std::int32_t>(u32_at(file, 18)) == 64 * w);
-    check(static_cast<std::int32_t>(u32_at(file, 22)) == 64 * h);
-    check(u16_at(file, 26) == 1);
-    check(u16_at(file, 28) == 24);
-    check(u32_at(file, 30) == 0);
-    check(u32_at(file, 34) == pixel_data);
-    for (std::size_t at = 38; at < 54; at += 4) check(u32_at(file, at) == 0);
+    check(file.size() == (ok ? file_size : std::min(file_size, disk.capacity)));
+    if (file.size() >= 54) {
+        check(file[0] == 'B' && file[1] == 'M');
+        check(u32_at(file, 2) == 54 + pixel_data);
+        check(u32_at(file, 6) == 0);
+        check(u32_at(file, 10) == 54);
+        check(u32_at(file, 14) == 40);
+        check(static_cast<std::int32_t>(u32_at(file, 18)) == 64 * w);
+        check(static_cast<std::int32_t>(u32_at(file, 22)) == 64 * h);
+        check(u16_at(file, 26) == 1);
+        check(u16_at(file, 28) == 24);
+        check(u32_at(file, 30) == 0);
+        check(u32_at(file, 34) == pixel_data);
+        for (std::size_t at = 38; at < 54; at += 4) check(u32_at(file, at) == 0);
 
-    const bytes expected = naive_pixels(input, w, h);
-    check(std::equal(expected.begin(), expected.end(), file.begin() + 54, file.end()));
+        // What reached the disk is the start of the right picture, all of it on success.
+        const bytes expected = naive_pixels(input, w, h);
+        check(std::equal(file.begin() + 54, file.end(), expected.begin()));
+    }
 
     // The input is only ever read.
     check(read_back(in.get()) == input);
