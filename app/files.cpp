@@ -52,5 +52,6 @@ bool pending_output::keep() {
 void pending_output::discard() {
     // Closed first: Windows will not remove an open file.
     (void)file_.close();
-    if (std::exchange(owns_name_, false)) std::remove(name_.c_str());
+    // A removal that fails leaves nothing more to try; the run already reports failure.
+    if (std::exchange(owns_name_, false)) (void)std::remove(name_.c_str());
 }

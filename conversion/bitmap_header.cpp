@@ -39,6 +39,11 @@ bool write_all(std::FILE* out, const std::array<unsigned char, N>& bytes) {
     return std::fwrite(bytes.data(), 1, N, out) == N;
 }
 
+// The most blocks whose pixels, with the header, fit the 32-bit file size field.
+constexpr std::int64_t most_blocks =
+    (std::int64_t{std::numeric_limits<std::uint32_t>::max()} - block_geometry::bitmap_header_bytes) /
+    block_geometry::block_strip_bytes;
+
 bool fits_i32(std::int64_t v) {
     return v >= std::numeric_limits<std::int32_t>::min() &&
            v <= std::numeric_limits<std::int32_t>::max();
@@ -55,11 +60,12 @@ std::optional<bitmap_size> plan_bitmap(std::int32_t width_blocks, std::int32_t h
     if (!fits_i32(width_pixels) || !fits_i32(height_pixels)) return std::nullopt;
 
     const bool has_rows = width_blocks >= 1 && height_blocks >= 1;
-    // Both factors are below 2^31 / 64 here, so the product cannot overflow 64 bits.
-    const std::int64_t pixel_data =
-        has_rows ? std::int64_t{block_strip_bytes} * width_blocks * height_blocks : 0;
+    // Both counts are below 2^25 here, so their product fits 64 bits but 12288 times it may
+    // not: the block count is held against the largest file before it is multiplied.
+    const std::int64_t blocks = has_rows ? static_cast<std::int64_t>(width_blocks) * height_blocks : 0;
+    if (blocks > most_blocks) return std::nullopt;
+    const std::int64_t pixel_data = std::int64_t{block_strip_bytes} * blocks;
     const std::int64_t file_bytes = bitmap_header_bytes + pixel_data;
-    if (file_bytes > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
 
     return bitmap_size{static_cast<std::int32_t>(width_pixels),
                        static_cast<std::int32_t>(height_pixels),

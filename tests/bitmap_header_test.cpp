@@ -85,3 +85,12 @@ TEST(BitmapHeader, LargestFileSizeIsExact) {
     EXPECT_EQ(4294963254u, size->file_bytes);
     EXPECT_EQ(4294963200u, size->pixel_data_bytes);
 }
+
+// Found by fuzzing: 12288 x 33554431 x 33554431 overflowed 64 bits before it was compared
+// with the largest file (undefined behaviour; caught by the sanitizer build).
+TEST(BitmapHeader, RegressionLargestPixelSizesInBothDirectionsDoNotOverflow) {
+    for (const std::int32_t height : {33554431, 33554430, 16777216}) {
+        SCOPED_TRACE(height);
+        EXPECT_FALSE(plan_bitmap(33554431, height).has_value());
+    }
+}

@@ -43,10 +43,10 @@ TEST(ConvertBlocks, OneBlockIsStoredBottomRowFirst) {
     // Index row y selects palette entry y, whose colour is (y, 100 + y, 200 - y).
     bytes record(5120, 0);
     for (int i = 0; i < 64; ++i) {
-        record[static_cast<std::size_t>(4 * i)] = static_cast<unsigned char>(i);
-        record[static_cast<std::size_t>(4 * i + 1)] = static_cast<unsigned char>(100 + i);
-        record[static_cast<std::size_t>(4 * i + 2)] = static_cast<unsigned char>(200 - i);
-        for (int x = 0; x < 64; ++x) record[static_cast<std::size_t>(1024 + 64 * i + x)] = static_cast<unsigned char>(i);
+        record[4 * static_cast<std::size_t>(i)] = static_cast<unsigned char>(i);
+        record[4 * static_cast<std::size_t>(i) + 1] = static_cast<unsigned char>(100 + i);
+        record[4 * static_cast<std::size_t>(i) + 2] = static_cast<unsigned char>(200 - i);
+        for (int x = 0; x < 64; ++x) record[1024 + 64 * static_cast<std::size_t>(i) + static_cast<std::size_t>(x)] = static_cast<unsigned char>(i);
     }
     const converted c = convert(record, 1, 1);
     ASSERT_TRUE(c.ok);

@@ -52,6 +52,7 @@ program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<
     std::vector<std::string> command = program_command();
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
 
@@ -63,7 +64,7 @@ program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<
             _exit(127);
         }
         if (file_size_limit) {
-            signal(SIGXFSZ, SIG_IGN);
+            (void)signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{*file_size_limit, *file_size_limit};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
         }

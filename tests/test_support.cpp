@@ -45,7 +45,7 @@ unique_file temp_file_with(const bytes& content) {
 }
 
 bytes read_all(std::FILE* file) {
-    std::fflush(file);
+    (void)std::fflush(file);
     std::rewind(file);
     bytes content;
     std::array<unsigned char, 65536> chunk;

@@ -24,7 +24,7 @@ bytes tile_records(int count);
 bytes uniform_record(std::array<unsigned char, 4> entry, unsigned char index);
 
 struct file_closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* f) const { (void)std::fclose(f); }
 };
 using unique_file = std::unique_ptr<std::FILE, file_closer>;
 

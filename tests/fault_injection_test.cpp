@@ -1,0 +1,195 @@
+// Faults and hostile names, end to end on the real binary. Every row is judged the same way:
+// the exact standard output, empty standard error, the exit status, every file that was there
+// before still byte-identical, and nothing new left behind but the bitmap of a run that
+// succeeded.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/files.h"
+#include "tests/run_program.h"
+#include "tests/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string banner = "Quorvex v1.0 by Velkaran\n";
+const std::string success = "Tis file converted successfully!\n";
+const std::string failure = "Conversion failed!\n";
+
+struct fault {
+    std::string why;
+    std::function<void(const fs::path&)> prepare;  // lays out the folder before the run
+    std::vector<std::string> args;
+    std::string out;                                 // after the banner
+    int status;
+    std::string created;                             // the bitmap a successful run leaves, or ""
+    std::uint64_t created_bytes = 0;
+    std::optional<rlim_t> file_size_limit = std::nullopt;
+};
+
+std::function<void(const fs::path&)> tile_file(std::string name, int records) {
+    return [name = std::move(name), records](const fs::path& dir) {
+        fs::create_directories((dir / name).parent_path());
+        write_file(dir / name, tile_records(records));
+    };
+}
+
+std::function<void(const fs::path&)> both(std::function<void(const fs::path&)> first,
+                                          std::function<void(const fs::path&)> second) {
+    return [first = std::move(first), second = std::move(second)](const fs::path& dir) {
+        first(dir);
+        second(dir);
+    };
+}
+
+// A pipe under the input's name with a writer behind it, which the run reaps afterwards.
+void feed_pipe(const fs::path& dir) {
+    const fs::path pipe = dir / "pipe.tis";
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    if (fork() == 0) {
+        (void)signal(SIGPIPE, SIG_IGN);
+        alarm(20);  // never outlive a converter that does not open its end
+        const int fd = open(pipe.c_str(), O_WRONLY);
+        const bytes record = tile_record(0);
+        _exit(fd >= 0 && write(fd, record.data(), record.size()) >= 0 ? 0 : 1);
+    }
+}
+
+// Every entry under `dir` (not following links) with the contents of the regular files.
+std::map<std::string, std::optional<bytes>> snapshot(const fs::path& dir) {
+    std::map<std::string, std::optional<bytes>> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = fs::relative(entry.path(), dir).string();
+        entries[name] = entry.is_regular_file() && !entry.is_symlink()
+                            ? std::optional<bytes>(read_file(entry.path()))
+                            : std::nullopt;
+    }
+    return entries;
+}
+
+void run_faults(const std::vector<fault>& faults) {
+    for (const fault& f : faults) {
+        SCOPED_TRACE(f.why);
+        scoped_temp_dir dir;
+        f.prepare(dir.path());
+        const auto before = snapshot(dir.path());
+        const program_outcome r = run_quorvex(dir.path(), f.args, f.file_size_limit);
+        while (waitpid(-1, nullptr, 0) > 0) {}  // a pipe's writer
+
+        EXPECT_EQ(banner + f.out, r.out);
+        EXPECT_EQ("", r.err);
+        EXPECT_EQ(f.status, r.status);
+        auto after = snapshot(dir.path());
+        if (!f.created.empty()) {
+            ASSERT_TRUE(after.count(f.created)) << "no " << f.created;
+            EXPECT_EQ(f.created_bytes, fs::file_size(dir.path() / f.created));
+            after.erase(f.created);
+        }
+        EXPECT_TRUE(before == after) << "files changed, or a partial bitmap was left";
+    }
+}
+
+// 700 characters in folders, as a single name may not pass 255.
+std::string long_name() {
+    std::string name;
+    for (int level = 0; level < 5; ++level) name += std::string(99, 'd') + "/";
+    return name + std::string(196, 'n');
+}
+
+}  // namespace
+
+TEST(FaultInjection, BadCountsAndNamesFailCleanly) {
+    const std::string deep = long_name();
+    run_faults({
+        {"missing input", [](const fs::path&) {}, {"nosuch.tis", "1", "1"}, "nosuch.tis is not a tis file!\n", 1, ""},
+        {"empty input name", [](const fs::path&) {}, {"", "1", "1"}, " is not a tis file!\n", 1, ""},
+        {"input is a folder", [](const fs::path& d) { fs::create_directory(d / "folder.tis"); },
+         {"folder.tis", "1", "1"}, "folder.tis is not a tis file!\n", 1, ""},
+        {"output name is a folder", both(tile_file("t.tis", 1), [](const fs::path& d) { fs::create_directory(d / "t.bmp"); }),
+         {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1, ""},
+        {"input named like its output", tile_file("x.bmp", 1), {"x.bmp", "1", "1"},
+         "Can't open output file: x.bmp (it is the input file)\n", 1, ""},
+        {"negative width", tile_file("t.tis", 1), {"t.tis", "-1", "1"}, failure, 1, ""},
+        {"width beyond 32 bits", tile_file("t.tis", 1), {"t.tis", "99999999999", "1"}, failure, 1, ""},
+        {"height far below 32 bits", tile_file("t.tis", 1), {"t.tis", "1", "-99999999999"}, failure, 1, ""},
+        {"height beyond the header's field", tile_file("t.tis", 1), {"t.tis", "0", "2147483647"}, failure, 1, ""},
+        {"file beyond 4 GiB", tile_file("t.tis", 1), {"t.tis", "1000", "1000"}, failure, 1, ""},
+        {"widest and tallest picture", tile_file("t.tis", 1), {"t.tis", "33554431", "33554431"}, failure, 1, ""},
+        {"long name, failed conversion", tile_file(deep + ".tis", 1), {deep + ".tis", "-1", "1"}, failure, 1, ""},
+        {"long name", tile_file(deep + ".tis", 1), {deep + ".tis", "1", "1"}, success, 0, deep + ".bmp", 12342},
+        {"spaces", tile_file("with space.tis", 2), {"with space.tis", " 2", "\t1"}, success, 0, "with space.bmp", 24630},
+        {"leading dot kept", tile_file(".tis", 1), {".tis", "1", "1"}, success, 0, ".tis.bmp", 12342},
+        {"two leading dots", tile_file("..tis", 1), {"..tis", "1", "1"}, success, 0, "..bmp", 12342},
+        {"leading dash", tile_file("-1.tis", 1), {"-1.tis", "1", "1"}, success, 0, "-1.bmp", 12342},
+        {"dot in a folder", tile_file("sub.d/tiles", 1), {"sub.d/tiles", "1", "1"}, success, 0, "sub.bmp", 12342},
+        {"folder part kept", tile_file("sub/t.tis", 1), {"./sub/t.tis", "1", "1"}, success, 0, "sub/t.bmp", 12342},
+    });
+}
+
+TEST(FaultInjection, SystemFaultsFailCleanly) {
+    if (runs_other_build()) GTEST_SKIP() << "pipes, links, file-size limits and raw byte names are POSIX";
+    const auto link_to = [](const std::string& target, const std::string& name, bool symbolic) {
+        return [=](const fs::path& d) {
+            if (symbolic) fs::create_symlink(target, d / name);
+            else fs::create_hard_link(d / target, d / name);
+        };
+    };
+    const std::string is_input = "Can't open output file: x.bmp (it is the input file)\n";
+    run_faults({
+        {"disk full in the first strip", tile_file("t.tis", 4), {"t.tis", "2", "2"}, failure, 1, "", 0, 20000},
+        {"disk full in the last strip", tile_file("t.tis", 9), {"t.tis", "3", "3"}, failure, 1, "", 0, 100000},
+        {"disk full in the header", tile_file("t.tis", 1), {"t.tis", "0", "1"}, failure, 1, "", 0, 50},
+        {"input cannot seek", feed_pipe, {"pipe.tis", "1", "1"}, failure, 1, ""},
+        {"output is a symbolic link to the input", both(tile_file("x.tis", 1), link_to("x.tis", "x.bmp", true)),
+         {"x.tis", "1", "1"}, is_input, 1, ""},
+        {"output is a hard link to the input", both(tile_file("x.tis", 1), link_to("x.tis", "x.bmp", false)),
+         {"x.tis", "1", "1"}, is_input, 1, ""},
+        {"input is a symbolic link to the output", both(tile_file("x.bmp", 1), link_to("x.bmp", "x.tis", true)),
+         {"x.tis", "1", "1"}, is_input, 1, ""},
+        // The naming rule keeps the input's folders, which exist; only a link leads under a file.
+        {"output name leads under a regular file", both(tile_file("t.tis", 1), link_to("t.tis/x", "t.bmp", true)),
+         {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1, ""},
+        {"bytes that are not UTF-8", tile_file("caf\xc3\xa9\xff.tis", 1), {"caf\xc3\xa9\xff.tis", "1", "1"}, success, 0,
+         "caf\xc3\xa9\xff.bmp", 12342},
+    });
+}
+
+// The one fault the conversion cannot see: every write fits the stream's buffer and only the
+// final close reaches the full disk. The bitmap must still go.
+TEST(FaultInjection, FailedCloseRemovesTheBitmap) {
+    scoped_temp_dir dir;
+    const fs::path name = dir.path() / "t.bmp";
+    const pid_t child = fork();
+    if (child == 0) {
+        pending_output output = pending_output::create(name.string());
+        const bool written = output && std::fputs("BM", output.get()) >= 0;
+        (void)signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        const bool limited = getrlimit(RLIMIT_FSIZE, &limit) == 0;
+        const rlimit tiny{1, limit.rlim_max};
+        const bool applied = limited && setrlimit(RLIMIT_FSIZE, &tiny) == 0;
+        const bool kept = output.keep();
+        // Lifted again so that the child's own exit can write what it must.
+        (void)setrlimit(RLIMIT_FSIZE, &limit);
+        std::exit(written && applied && !kept ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the close did not fail as it should";
+    EXPECT_FALSE(fs::exists(name));
+}
