@@ -15,11 +15,11 @@ using painter = void (*)(const unsigned char*, const unsigned char*, unsigned ch
 TEST(PaintBlock, BothPathsLookUpEveryIndexAndTouchNothingElse) {
     // Index patterns that reach both halves of the palette, its ends and the 127/128 seam.
     bytes sweep = tile_record(5);
-    for (int i = 0; i < 4096; ++i) sweep[static_cast<std::size_t>(1024 + i)] = static_cast<unsigned char>(i * 13 + i / 256);
+    for (std::size_t i = 0; i < 4096; ++i) sweep[1024 + i] = static_cast<unsigned char>(i * 13 + i / 256);
     bytes seam = tile_record(6);
-    for (int i = 0; i < 4096; ++i) seam[static_cast<std::size_t>(1024 + i)] = static_cast<unsigned char>(i % 2 ? 128 : 127);
+    for (std::size_t i = 0; i < 4096; ++i) seam[1024 + i] = static_cast<unsigned char>(i % 2 ? 128 : 127);
     bytes ends = tile_record(7);
-    for (int i = 0; i < 4096; ++i) ends[static_cast<std::size_t>(1024 + i)] = static_cast<unsigned char>(i % 3 ? 255 : 0);
+    for (std::size_t i = 0; i < 4096; ++i) ends[1024 + i] = static_cast<unsigned char>(i % 3 ? 255 : 0);
     const struct {
         const char* name;
         bytes record;

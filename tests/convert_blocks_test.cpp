@@ -151,7 +151,7 @@ TEST(ConvertBlocks, MatchesTheReferenceOnEveryWidthHeightAndWhereverTheInputEnds
     };
     for (int width = 1; width <= 9; ++width) {
         for (int height = 1; height <= 3; ++height) {
-            const auto records = static_cast<std::size_t>(width * height);
+            const auto records = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
             const bytes all = tile_records(width * height + 1);
             for (const auto& end : ends) {
                 SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + ", input ends " + end.where);
