@@ -1,5 +1,7 @@
 #include "app/files.h"
 
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 stdio_file stdio_file::open(const std::string& name, const char* mode) {
@@ -53,5 +55,10 @@ void pending_output::discard() {
     // Closed first: Windows will not remove an open file.
     (void)file_.close();
     // A removal that fails leaves nothing more to try; the run already reports failure.
-    if (std::exchange(owns_name_, false)) (void)std::remove(name_.c_str());
+    if (!std::exchange(owns_name_, false)) return;
+    // The C library's remove goes through the narrow system call, which some Windows
+    // systems limit to 260 characters even where the file could be created; the
+    // filesystem library takes the wide one.
+    std::error_code ignored;
+    if (std::remove(name_.c_str()) != 0) std::filesystem::remove(name_, ignored);
 }
