@@ -115,26 +115,6 @@ TEST(ConvertBlocks, EmptyShapesWriteTheHeaderAlone) {
     }
 }
 
-TEST(ConvertBlocks, MatchesTheReferenceOnOddShapesAndShortInputs) {
-    const struct {
-        int width, height, records;
-        std::ptrdiff_t trim;  // bytes cut from the end of the input
-    } cases[] = {
-        {1, 1, 1, 0},    {3, 1, 5, 0},    {5, 3, 15, 0},   {7, 2, 14, 0},   {2, 2, 3, 0},
-        {3, 3, 9, 4000}, {4, 2, 8, 5000}, {3, 2, 6, 5119}, {2, 3, 6, 5121}, {1, 4, 2, 1},
-        {9, 1, 9, 4096}, {3, 2, 2, 0},    {2, 2, 1, 5120}, {6, 5, 29, 17},  {1, 3, 3, 4095},
-    };
-    for (const auto& s : cases) {
-        SCOPED_TRACE(std::to_string(s.width) + " x " + std::to_string(s.height) + ", " + std::to_string(s.records) +
-                     " records less " + std::to_string(s.trim) + " bytes");
-        bytes input = tile_records(s.records);
-        input.resize(input.size() - static_cast<std::size_t>(s.trim));
-        const converted c = convert(input, s.width, s.height);
-        EXPECT_TRUE(c.ok);
-        EXPECT_TRUE(reference_pixels(input, s.width, s.height) == pixels_of(c));
-    }
-}
-
 TEST(ConvertBlocks, MatchesTheReferenceOnEveryWidthHeightAndWhereverTheInputEnds) {
     // Where the input ends, for a picture of `n` records; cuts fall in the middle record.
     const struct {
