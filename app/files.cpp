@@ -10,14 +10,6 @@ stdio_file stdio_file::open(const std::string& name, const char* mode) {
 
 stdio_file::stdio_file(stdio_file&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
 
-stdio_file& stdio_file::operator=(stdio_file&& other) noexcept {
-    if (this != &other) {
-        (void)close();
-        file_ = std::exchange(other.file_, nullptr);
-    }
-    return *this;
-}
-
 stdio_file::~stdio_file() { (void)close(); }
 
 bool stdio_file::close() {
@@ -30,11 +22,6 @@ bool stdio_file::close() {
 
 pending_output::pending_output(stdio_file file, std::string name)
     : file_(std::move(file)), name_(std::move(name)), owns_name_(static_cast<bool>(file_)) {}
-
-pending_output::pending_output(pending_output&& other) noexcept
-    : file_(std::move(other.file_)),
-      name_(std::move(other.name_)),
-      owns_name_(std::exchange(other.owns_name_, false)) {}
 
 pending_output pending_output::create(std::string name) {
     stdio_file file = stdio_file::open(name, "wb");
@@ -54,11 +41,10 @@ bool pending_output::keep() {
 void pending_output::discard() {
     // Closed first: Windows will not remove an open file.
     (void)file_.close();
-    // A removal that fails leaves nothing more to try; the run already reports failure.
     if (!std::exchange(owns_name_, false)) return;
     // The C library's remove goes through the narrow system call, which some Windows
     // systems limit to 260 characters even where the file could be created; the
-    // filesystem library takes the wide one.
+    // filesystem library takes the wide one. Past that the run has nothing more to try.
     std::error_code ignored;
     if (std::remove(name_.c_str()) != 0) std::filesystem::remove(name_, ignored);
 }

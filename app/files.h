@@ -10,7 +10,7 @@ public:
     stdio_file() = default;
     static stdio_file open(const std::string& name, const char* mode);
     stdio_file(stdio_file&& other) noexcept;
-    stdio_file& operator=(stdio_file&& other) noexcept;
+    stdio_file& operator=(stdio_file&&) = delete;
     stdio_file(const stdio_file&) = delete;
     stdio_file& operator=(const stdio_file&) = delete;
     ~stdio_file();
@@ -30,7 +30,7 @@ private:
 class pending_output {
 public:
     static pending_output create(std::string name);
-    pending_output(pending_output&& other) noexcept;
+    pending_output(pending_output&&) = delete;
     pending_output& operator=(pending_output&&) = delete;
     pending_output(const pending_output&) = delete;
     pending_output& operator=(const pending_output&) = delete;
