@@ -1,66 +1,37 @@
 #!/usr/bin/env bash
-# Times whole runs of the quorvex program on the "area" picture against the io_floor
-# program (the same file traffic, no pixel work), taking turns, and prints medians,
-# quartiles and the ratio quorvex / floor.
+# Times whole runs of quorvex on a 100 x 80 block picture of random tile data against whole
+# runs of the I/O floor (quorvex_bench --io-floor: the same file traffic, no pixel work),
+# taking turns, and prints the median and quartiles of the per-turn ratio quorvex / floor.
+# Then prints the peak resident memory of quorvex on that picture and on a 4 x 6000 one.
 #
 #   bench/process_ratio.sh [BUILD_DIR] [RUNS]      defaults: build 31
 set -euo pipefail
-
 build=${1:-build}
 runs=${2:-31}
-warmup=3
-quorvex=$build/quorvex
-floor=$build/bench/io_floor
-make_input=$build/bench/make_bench_input
-for program in "$quorvex" "$floor" "$make_input"; do
+for program in "$build/quorvex" "$build/bench/quorvex_bench" /usr/bin/time; do
   [[ -x $program ]] || { echo "missing $program: build with Google Benchmark installed" >&2; exit 1; }
 done
-
 dir=$(mktemp -d /tmp/quorvex-process-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
-read -r width height < <("$make_input" area "$dir/area.tis")
+head -c $((5120 * 100 * 80)) /dev/urandom >"$dir/area.tis"
+head -c $((5120 * 4 * 6000)) /dev/urandom >"$dir/tall.tis"
 
-# Wall time of one run in microseconds.
-time_run() {
+microseconds() {  # wall time of one run of the command
   local start=$EPOCHREALTIME
   "$@" >/dev/null
   local end=$EPOCHREALTIME
-  echo $(( ${end/./} - ${start/./} ))
+  echo $((${end/./} - ${start/./}))
 }
-
-quorvex_us=() floor_us=()
-for ((i = 0; i < warmup + runs; i++)); do
-  # Both write the same output path; alternate who goes first so neither always inherits
-  # the other's pending disk writes.
-  if ((i % 2)); then
-    q=$(time_run "$quorvex" "$dir/area.tis" "$width" "$height")
-    f=$(time_run "$floor" "$dir/area.tis" "$dir/area.bmp" "$width" "$height")
-  else
-    f=$(time_run "$floor" "$dir/area.tis" "$dir/area.bmp" "$width" "$height")
-    q=$(time_run "$quorvex" "$dir/area.tis" "$width" "$height")
-  fi
-  if ((i >= warmup)); then quorvex_us+=("$q"); floor_us+=("$f"); fi
+ratios=()
+for ((i = 0; i < runs + 3; i++)); do  # the first three turns warm up
+  q=$(microseconds "$build/quorvex" "$dir/area.tis" 100 80)
+  f=$(microseconds "$build/bench/quorvex_bench" --io-floor "$dir/area.tis" "$dir/area.bmp" 100 80)
+  ((i < 3)) || ratios+=("$(awk -v q="$q" -v f="$f" 'BEGIN { print q / f }')")
 done
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-# Reads numbers, one a line; prints median, quartiles and extremes.
-summary() {
-  sort -g | awk -v unit="$1" -v scale="$2" -v digits="$3" '
-    { v[NR] = $1 / scale }
-    END {
-      f = "%." digits "f"
-      printf "median " f unit "  (quartiles " f " .. " f ", range " f " .. " f ", n=%d)\n",
-        v[int((NR + 1) / 2)], v[int((NR + 3) / 4)], v[int((3 * NR + 3) / 4)], v[1], v[NR], NR
-    }'
-}
-
-echo "area, ${width} x ${height} blocks, whole processes, $runs runs each after $warmup warm-up runs"
-printf 'quorvex            %s\n' "$(printf '%s\n' "${quorvex_us[@]}" | summary " ms" 1000 1)"
-printf 'io_floor           %s\n' "$(printf '%s\n' "${floor_us[@]}" | summary " ms" 1000 1)"
-# One ratio per turn: the two runs of a turn saw the same machine.
-printf 'quorvex/floor      %s\n' "$(for ((i = 0; i < runs; i++)); do
-  awk -v q="${quorvex_us[i]}" -v f="${floor_us[i]}" 'BEGIN { print q / f }'
-done | summary "" 1 3)"
-awk -v q="$(printf '%s\n' "${quorvex_us[@]}" | median)" -v f="$(printf '%s\n' "${floor_us[@]}" | median)" \
-  'BEGIN { printf "ratio of medians   %.3f\n", q / f }'
+printf '%s\n' "${ratios[@]}" | sort -g | awk '{ v[NR] = $1 } END {
+  printf "whole runs quorvex / io_floor, area, %d turns: median %.3f (quartiles %.3f .. %.3f)\n",
+    NR, v[int((NR + 1) / 2)], v[int((NR + 3) / 4)], v[int((3 * NR + 3) / 4)] }'
+for shape in "area 100 80" "tall 4 6000"; do
+  read -r name width height <<<"$shape"
+  /usr/bin/time -f "peak resident memory, $name: %M KiB" "$build/quorvex" "$dir/$name.tis" "$width" "$height" >/dev/null
+done

@@ -1,169 +1,148 @@
-// Converts the generated pictures file to file and compares the converter with the cost of
-// its file traffic alone (the I/O floor) and with the plain byte-at-a-time baseline.
+// Converts generated pictures file to file and compares the converter with the cost of its
+// file traffic alone (the I/O floor) and with the plain byte-at-a-time baseline, which is the
+// tests' reference decoder.
 //
 //   quorvex_bench --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true
+//   quorvex_bench --io-floor INPUT.tis OUTPUT.bmp WIDTH HEIGHT     (one floor run, for scripts)
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <sys/types.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include "app/block_count.h"
 #include "app/files.h"
-#include "bench/bench_input.h"
-#include "bench/io_floor.h"
-#include "bench/naive_convert.h"
-#include "bench/ratio_reporter.h"
+#include "conversion/bitmap_header.h"
 #include "conversion/block_geometry.h"
 #include "conversion/block_pixels.h"
 #include "conversion/convert_blocks.h"
+#include "tests/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace block_geometry;
+using converter = bool (*)(std::FILE*, std::FILE*, std::int32_t, std::int32_t);
 
-using converter_fn = bool (*)(std::FILE*, std::FILE*, std::int32_t, std::int32_t);
-using painter_fn = void (*)(const unsigned char*, const unsigned char*, unsigned char*, std::size_t);
-
-// The benchmark's files live here and go with it.
-class scratch_dir {
-public:
-    scratch_dir() {
-        std::string pattern = (fs::temp_directory_path() / "quorvex-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~scratch_dir() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    [[nodiscard]] const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
+struct shape {
+    const char* name;
+    std::int32_t width, height;
 };
+// Wide: most of the time goes into pixels. Tall: many small block-rows.
+constexpr shape shapes[] = {{"area", 100, 80}, {"tall", 4, 6000}};
 
-// Opens and closes the files the way the program does, so buffering and the final flush
-// are paid for as a user pays for them.
-bool file_to_file(converter_fn convert, const fs::path& input, const fs::path& output,
-                  const bench_shape& shape) {
-    const stdio_file in = stdio_file::open(input.string(), "rb");
-    pending_output out = pending_output::create(output.string());
-    return in && out && convert(in.get(), out.get(), shape.width_blocks, shape.height_blocks) &&
-           out.keep();
+// The file traffic of a conversion with no pixel work: the header, then per block-row one
+// seek and one read of its tile records and one write of a strip that was filled once.
+bool copy_at_io_floor(std::FILE* in, std::FILE* out, std::int32_t width_blocks, std::int32_t height_blocks) {
+    const auto size = plan_bitmap(width_blocks, height_blocks);
+    if (!size || !write_bitmap_header(out, *size)) return false;
+    const auto width = static_cast<std::size_t>(size->has_rows ? width_blocks : 0);
+    bytes records(width * record_bytes);
+    const bytes strip(width * block_strip_bytes, 0x5a);
+    for (std::int64_t row = size->has_rows ? height_blocks - 1 : -1; row >= 0; --row) {
+        if (fseeko(in, static_cast<off_t>(row * static_cast<std::int64_t>(records.size())), SEEK_SET) != 0 ||
+            std::fread(records.data(), 1, records.size(), in) != records.size() ||
+            std::fwrite(strip.data(), 1, strip.size(), out) != strip.size()) {
+            return false;
+        }
+    }
+    return std::fflush(out) == 0;
 }
 
-void measure(benchmark::State& state, converter_fn convert, const fs::path& input,
-             const fs::path& output, const bench_shape& shape) {
+// Opens and closes the files as the program does, so buffering and the final flush are paid
+// for as a user pays for them.
+bool file_to_file(converter convert, const fs::path& input, const fs::path& output, std::int32_t width,
+                  std::int32_t height) {
+    const stdio_file in = stdio_file::open(input.string(), "rb");
+    pending_output out = pending_output::create(output.string());
+    return in && out && convert(in.get(), out.get(), width, height) && out.keep();
+}
+
+void measure(benchmark::State& state, converter convert, const fs::path& input, const shape& s) {
     for (auto _ : state) {
-        if (!file_to_file(convert, input, output, shape)) {
+        if (!file_to_file(convert, input, fs::path(input).replace_extension(".bmp"), s.width, s.height)) {
             state.SkipWithError("conversion failed");
             break;
         }
     }
-    state.SetBytesProcessed(state.iterations() *
-                            static_cast<std::int64_t>(input_bytes(shape) + bitmap_bytes(shape)));
+    const auto blocks = std::int64_t{s.width} * s.height;
+    state.SetBytesProcessed(state.iterations() * blocks * (record_bytes + block_strip_bytes));
 }
 
 // The pixel work alone, memory to memory: every block of `tiles` painted into one strip.
-void measure_painting(benchmark::State& state, painter_fn paint, const std::vector<char>& tiles,
-                      const bench_shape& shape) {
-    using namespace block_geometry;
-    const auto width = static_cast<std::size_t>(shape.width_blocks);
-    const auto blocks = width * static_cast<std::size_t>(shape.height_blocks);
-    std::vector<unsigned char> strip(width * block_strip_bytes);
-    const auto* records = reinterpret_cast<const unsigned char*>(tiles.data());
+void measure_painting(benchmark::State& state, decltype(&paint_block) paint, const bytes& tiles, const shape& s) {
+    const auto width = static_cast<std::size_t>(s.width);
+    bytes strip(width * block_strip_bytes);
     for (auto _ : state) {
-        for (std::size_t block = 0; block < blocks; ++block) {
-            const unsigned char* record = records + block * record_bytes;
+        for (std::size_t block = 0; block * record_bytes < tiles.size(); ++block) {
+            const unsigned char* record = tiles.data() + block * record_bytes;
             paint(record, record + palette_bytes, strip.data() + block % width * block_row_span_bytes,
                   width * block_row_span_bytes);
         }
         benchmark::DoNotOptimize(strip.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(blocks * index_bytes));
-}
-
-std::vector<char> contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A baseline that wrote other bytes would be measuring other work.
-bool baseline_matches_converter(const fs::path& input, const fs::path& dir,
-                                const bench_shape& shape) {
-    const fs::path fast = dir / "check-converter.bmp";
-    const fs::path slow = dir / "check-baseline.bmp";
-    const bool same = file_to_file(convert_blocks, input, fast, shape) &&
-                      file_to_file(naive_convert, input, slow, shape) &&
-                      fs::file_size(fast) == bitmap_bytes(shape) && contents(fast) == contents(slow);
-    std::error_code ignored;
-    fs::remove(fast, ignored);
-    fs::remove(slow, ignored);
-    return same;
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(tiles.size() / record_bytes * index_bytes));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 6 && std::string_view(argv[1]) == "--io-floor") {
+        return file_to_file(copy_at_io_floor, argv[2], argv[3], parse_block_count(argv[4]), parse_block_count(argv[5])) ? 0 : 1;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-
-    const scratch_dir dir;
-    if (dir.path().empty()) {
-        std::cerr << "cannot create a temporary folder\n";
-        return 1;
-    }
-    const std::vector<bench_shape> shapes{area_shape, tall_shape};
-    std::vector<char> area_tiles;  // read by the pixel-only measurements while they run
-    for (const bench_shape& shape : shapes) {
-        const fs::path input = dir.path() / (std::string(shape.name) + ".tis");
-        const fs::path output = dir.path() / (std::string(shape.name) + ".bmp");
-        if (!write_bench_input(input, shape)) {
-            std::cerr << "cannot write " << input << "\n";
+    std::string folder = (fs::temp_directory_path() / "quorvex-bench-XXXXXX").string();
+    if (mkdtemp(folder.data()) == nullptr) return 1;
+    bytes area_tiles;  // read by the pixel-only measurements while they run
+    for (const shape& s : shapes) {
+        // Every block has its own palette and uses all 256 indices.
+        const fs::path input = fs::path(folder) / (std::string(s.name) + ".tis");
+        const unique_file file{std::fopen(input.c_str(), "wb")};
+        for (std::int32_t row = 0; row < s.height; ++row) {
+            const bytes records = tile_records(s.width, row * s.width);
+            if (!file || std::fwrite(records.data(), 1, records.size(), file.get()) != records.size()) return 1;
+        }
+        if (std::fflush(file.get()) != 0) return 1;
+        // A baseline that wrote other bytes would be measuring other work.
+        const fs::path fast = fs::path(folder) / "fast.bmp";
+        const fs::path slow = fs::path(folder) / "slow.bmp";
+        if (!file_to_file(convert_blocks, input, fast, s.width, s.height) ||
+            !file_to_file(reference_convert, input, slow, s.width, s.height) || read_file(fast) != read_file(slow)) {
+            std::cerr << "converter and baseline disagree on " << s.name << "\n";
             return 1;
         }
-        if (!baseline_matches_converter(input, dir.path(), shape)) {
-            std::cerr << "converter and baseline disagree on " << shape.name << "\n";
-            return 1;
-        }
+        fs::remove(fast);
+        fs::remove(slow);
         const struct {
             const char* what;
-            converter_fn convert;
-        } contenders[] = {{converter_bench, convert_blocks},
-                          {floor_bench, copy_at_io_floor},
-                          {baseline_bench, naive_convert}};
+            converter convert;
+        } contenders[] = {{"converter", convert_blocks}, {"io_floor", copy_at_io_floor}, {"baseline", reference_convert}};
         for (const auto& c : contenders) {
-            benchmark::RegisterBenchmark(bench_name(c.what, shape).c_str(), measure, c.convert, input,
-                                         output, shape)
+            benchmark::RegisterBenchmark((std::string(c.what) + "/" + s.name).c_str(), measure, c.convert, input, s)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
         }
-        if (shape.name == area_shape.name) {
-            area_tiles = contents(input);
-            const struct {
-                const char* what;
-                painter_fn paint;
-            } painters[] = {{"pixels_only", paint_block}, {"pixels_only_portable", paint_block_portable}};
-            for (const auto& p : painters) {
-                benchmark::RegisterBenchmark(bench_name(p.what, shape).c_str(), measure_painting, p.paint,
-                                             std::cref(area_tiles), shape)
-                    ->UseRealTime()
-                    ->Unit(benchmark::kMillisecond);
-            }
-        }
+        if (s.name == shapes[0].name) area_tiles = read_file(input);
     }
-
-    ratio_reporter reporter(shapes);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const struct {
+        const char* what;
+        decltype(&paint_block) paint;
+    } painters[] = {{"pixels_only/area", paint_block}, {"pixels_only_portable/area", paint_block_portable}};
+    for (const auto& p : painters) {
+        benchmark::RegisterBenchmark(p.what, measure_painting, p.paint, std::cref(area_tiles), shapes[0])
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
     return 0;
 }

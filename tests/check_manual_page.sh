@@ -1,35 +1,22 @@
 #!/bin/sh
-# The manual page renders without a groff warning and quotes every message of the program
-# as app/messages.h has it. Exit 77 (skipped) without groff, except in CI.
-# Usage: check_manual_page.sh PAGE MESSAGES_HEADER
+# The manual page renders without a groff warning and quotes every message of the program as
+# app/messages.h has it (each string literal, split at its \n, spaces at the ends trimmed).
+# Exit 77 (skipped) without groff, except in CI.   Usage: check_manual_page.sh PAGE MESSAGES_HEADER
 set -u
-page=$1
-messages=$2
 if ! command -v groff >/dev/null 2>&1; then
   echo "groff is not installed"
   [ -n "${CI:-}" ] && exit 1
   exit 77
 fi
-
-rendered=$(mktemp) && warnings=$(mktemp) && texts=$(mktemp) || exit 1
-trap 'rm -f "$rendered" "$warnings" "$texts"' EXIT
-groff -man -Tutf8 -ww -P-cbou "$page" >"$rendered" 2>"$warnings"
-status=$?
-if [ "$status" -ne 0 ] || [ -s "$warnings" ]; then
-  echo "groff -man -Tutf8 -ww $page: status $status"
-  cat "$warnings"
-  exit 1
-fi
-
-# Every string literal of the messages header, split at its \n, spaces at the ends trimmed.
-sed -n 's/^[^"]*"\(.*\)";*$/\1/p' "$messages" | sed 's/\\n/\n/g; s/^ *//; s/ *$//' | grep -v '^$' >"$texts"
-[ -s "$texts" ] || { echo "no messages found in $messages"; exit 1; }
-flat=$(tr -s ' \n' '  ' <"$rendered")
+warnings=$(groff -man -Tutf8 -ww -P-cbou "$1" 2>&1 >/dev/null) && [ -z "$warnings" ] ||
+  { echo "groff -man -Tutf8 -ww $1: $warnings"; exit 1; }
+page=$(groff -man -Tutf8 -P-cbou "$1" 2>/dev/null | tr -s ' \n' '  ')
+texts=$(sed -n 's/^[^"]*"\(.*\)";*$/\1/p' "$2" | sed 's/\\n/\n/g; s/^ *//; s/ *$//' | grep -v '^$')
+[ -n "$texts" ] || { echo "no messages found in $2"; exit 1; }
 failed=0
 while IFS= read -r text; do
-  case $flat in
-    *"$text"*) ;;
-    *) echo "the manual page does not quote: $text"; failed=1 ;;
-  esac
-done <"$texts"
+  case $page in *"$text"*) ;; *) echo "the manual page does not quote: $text"; failed=1 ;; esac
+done <<EOF2
+$texts
+EOF2
 exit $failed

@@ -1,0 +1,191 @@
+// The real program, run as a script runs it, in a fresh folder per row. A row lays out the
+// folder, runs, and is judged by the exact standard output, an empty standard error, the exit
+// status and the folder afterwards: everything that was there unchanged, plus the bitmap of a
+// run that succeeded, byte for byte what the reference makes of the row's first tile file.
+//
+// QUORVEX_COMMAND, when set, runs another build instead, split at spaces (for example
+// "wine quorvex.exe"); CR LF line ends are read as LF. POSIX rows skip then, and Windows
+// rows run only then; "@" in those is the row's folder spelt Z:\... as Wine shows this machine.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const other_build = std::getenv("QUORVEX_COMMAND");
+const bool runs_other_build = other_build != nullptr && *other_build != '\0';
+
+// Runs the program in `dir` with standard output and error both going to `log`, which must
+// then hold exactly what standard output should: so standard error stays empty. Returns the
+// exit status, or 128 + the signal that ended it. With a file size limit the program ignores
+// SIGXFSZ, so writes past the limit fail as on a full disk.
+int run_program(const fs::path& dir, const fs::path& log, std::vector<std::string> args, rlim_t size_limit) {
+    std::vector<std::string> command{QUORVEX_BINARY};
+    if (runs_other_build) {
+        std::istringstream words(other_build);
+        command.assign(std::istream_iterator<std::string>(words), {});
+    }
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
+        const rlimit limit{size_limit, size_limit};
+        const bool limited = size_limit == RLIM_INFINITY ||
+                             (signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || chdir(dir.c_str()) != 0 || !limited) _exit(127);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// One entry of a row's folder: "name=N" a file of N tile records, "name/" a folder,
+// "name->target" and "name=>target" a symbolic and a hard link.
+void lay_out(const fs::path& dir, const std::string& entry) {
+    const std::size_t arrow = entry.find('>');
+    const std::string name = entry.substr(0, arrow == std::string::npos ? entry.rfind('=') : arrow - 1);
+    if (entry.back() == '/') {
+        fs::create_directories(dir / entry);
+    } else if (arrow != std::string::npos && entry[arrow - 1] == '-') {
+        fs::create_symlink(entry.substr(arrow + 1), dir / name);
+    } else if (arrow != std::string::npos) {
+        fs::create_hard_link(dir / entry.substr(arrow + 1), dir / name);
+    } else {
+        fs::create_directories((dir / name).parent_path());
+        write_file(dir / name, tile_records(std::stoi(entry.substr(name.size() + 1))));
+    }
+}
+
+// Every entry under `dir`, links not followed, with the contents of its regular files.
+std::map<std::string, std::optional<bytes>> snapshot(const fs::path& dir) {
+    std::map<std::string, std::optional<bytes>> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const bool file = entry.is_regular_file() && !entry.is_symlink();
+        entries[fs::relative(entry.path(), dir).string()] = file ? std::optional(read_file(entry.path())) : std::nullopt;
+    }
+    return entries;
+}
+
+std::string windows_spelling(std::string text, const fs::path& dir) {
+    std::string drive = "Z:" + dir.string();
+    std::replace(drive.begin(), drive.end(), '/', '\\');
+    for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@')) text.replace(at, 1, drive);
+    return text;
+}
+
+struct row {
+    const char* situation;
+    std::vector<std::string> folder;
+    std::vector<std::string> args;
+    std::string out;        // after the banner; the status is 0 exactly for `done`
+    std::string made = "";  // the bitmap a successful run leaves, in the folder's own spelling
+    rlim_t size_limit = RLIM_INFINITY;
+};
+
+const std::string done = "Tis file converted successfully!\n";
+const std::string failed = "Conversion failed!\n";
+const std::string usage = "Usage: quorvex <tisfile> <width in blocks> <height in blocks>\n"
+                          "Note: one block consists of 64*64 pixels\n";
+const std::string is_input = "Can't open output file: x.bmp (it is the input file)\n";
+// 700 characters in folders, as a single name may not pass 255.
+const std::string deep = [] {
+    std::string name;
+    for (int level = 0; level < 5; ++level) name += std::string(99, 'd') + "/";
+    return name + std::string(196, 'n');
+}();
+const std::string names = "caf\xc3\xa9 \xd0\xb6 \xe7\x93\xa6 \xf0\x9f\xa7\xb1";  // no one code page holds all
+
+const row every_build[] = {
+    {"two arguments", {"t.tis=1"}, {"t.tis", "1"}, usage},
+    {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2", "3", "ignored", "too"}, done, "t.bmp"},
+    {"input shorter than the picture", {"t.tis=3"}, {"t.tis", "2", "2"}, done, "t.bmp"},
+    {"header alone", {"t.tis=1"}, {"t.tis", "0", "4"}, done, "t.bmp"},
+    {"missing input", {}, {"nosuch.tis", "1", "1"}, "nosuch.tis is not a tis file!\n"},
+    {"empty input name", {}, {"", "1", "1"}, " is not a tis file!\n"},
+    {"input is a folder", {"folder.tis/"}, {"folder.tis", "1", "1"}, "folder.tis is not a tis file!\n"},
+    {"output name is a folder", {"t.tis=1", "t.bmp/"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n"},
+    {"input named like its output", {"x.bmp=1"}, {"x.bmp", "1", "1"}, is_input},
+    {"refused size", {"t.tis=1"}, {"t.tis", "-1", "1"}, failed},
+    {"long name", {deep + ".tis=1"}, {deep + ".tis", "1", "1"}, done, deep + ".bmp"},
+    {"long name, refused size", {deep + ".tis=1"}, {deep + ".tis", "-1", "1"}, failed},
+    {"spaces", {"with space.tis=2"}, {"with space.tis", " 2", "\t1"}, done, "with space.bmp"},
+    {"leading dash", {"-1.tis=1"}, {"-1.tis", "1", "1"}, done, "-1.bmp"},
+    {"folder part kept", {"sub/t.tis=1"}, {"./sub/t.tis", "1", "1"}, done, "sub/t.bmp"},
+    {"UTF-8 names", {names + ".tis=1"}, {names + ".tis", "1", "1"}, done, names + ".bmp"},
+    {"missing, UTF-8 name", {}, {names + ".tis", "1", "1"}, names + ".tis is not a tis file!\n"},
+};
+const row posix_only[] = {
+    {"disk full in the first strip", {"t.tis=4"}, {"t.tis", "2", "2"}, failed, "", 20000},
+    {"disk full in the last strip", {"t.tis=9"}, {"t.tis", "3", "3"}, failed, "", 100000},
+    {"disk full in the header", {"t.tis=1"}, {"t.tis", "0", "1"}, failed, "", 50},
+    {"output is a symbolic link to the input", {"x.tis=1", "x.bmp->x.tis"}, {"x.tis", "1", "1"}, is_input},
+    {"output is a hard link to the input", {"x.tis=1", "x.bmp=>x.tis"}, {"x.tis", "1", "1"}, is_input},
+    {"input is a symbolic link to the output", {"x.bmp=1", "x.tis->x.bmp"}, {"x.tis", "1", "1"}, is_input},
+    // The naming rule keeps the input's folders, which exist; only a link leads under a file.
+    {"output name leads under a file", {"t.tis=1", "t.bmp->t.tis/x"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n"},
+    {"bytes that are not UTF-8", {"caf\xff.tis=1"}, {"caf\xff.tis", "1", "1"}, done, "caf\xff.bmp"},
+};
+const row windows_only[] = {
+    {"backslash folder", {"sub/t.tis=1"}, {"sub\\t.tis", "1", "1"}, done, "sub/t.bmp"},
+    // The naming rule reads the name as plain text, across '\' as across '/'.
+    {"dot in a backslash folder", {"dir.old/tiles=1"}, {"dir.old\\tiles", "1", "1"}, done, "dir.bmp"},
+    {"drive letter", {"abs.tis=1"}, {"@\\abs.tis", "1", "1"}, done, "abs.bmp"},
+    {"missing, drive letter", {}, {"@\\no\\x.tis", "1", "1"}, "@\\no\\x.tis is not a tis file!\n"},
+    {"output a folder, backslash", {"x/y.tis=1", "x/y.bmp/"}, {"x\\y.tis", "1", "1"}, "Can't open output file: x\\y.bmp\n"},
+    {"input named like its output, drive letter", {"x.bmp=1"}, {"@\\x.bmp", "1", "1"},
+     "Can't open output file: @\\x.bmp (it is the input file)\n"},
+};
+
+}  // namespace
+
+TEST(EndToEnd, EveryRowLeavesWhatItSays) {
+    std::string base = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(base.data()));
+    std::vector<row> rows(std::begin(every_build), std::end(every_build));
+    if (runs_other_build) rows.insert(rows.end(), std::begin(windows_only), std::end(windows_only));
+    else rows.insert(rows.end(), std::begin(posix_only), std::end(posix_only));
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.situation);
+        const fs::path dir = fs::path(base) / std::to_string(&r - rows.data());
+        fs::create_directory(dir);
+        for (const std::string& entry : r.folder) lay_out(dir, entry);
+        auto expected = snapshot(dir);
+        std::vector<std::string> args;
+        for (const std::string& arg : r.args) args.push_back(windows_spelling(arg, dir));
+        EXPECT_EQ(r.out == done ? 0 : 1, run_program(dir, dir.string() + ".log", args, r.size_limit));
+        const bytes log = read_file(dir.string() + ".log");
+        std::string text(log.begin(), log.end());
+        if (runs_other_build) text = std::regex_replace(text, std::regex("\r\n"), "\n");
+        EXPECT_EQ("Quorvex v1.0 by Velkaran\n" + windows_spelling(r.out, dir), text);
+        if (!r.made.empty()) {
+            const unique_file in{std::fopen((dir / r.folder[0].substr(0, r.folder[0].rfind('='))).c_str(), "rb")};
+            const unique_file bitmap{std::tmpfile()};
+            EXPECT_TRUE(reference_convert(in.get(), bitmap.get(), std::stoi(r.args[1]), std::stoi(r.args[2])));
+            expected[r.made] = read_all(bitmap.get());
+        }
+        EXPECT_TRUE(expected == snapshot(dir)) << "files changed, or a partial bitmap was left";
+    }
+    fs::remove_all(base);
+}
