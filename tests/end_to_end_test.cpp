@@ -110,11 +110,8 @@ const std::string usage = "Usage: quorvex <tisfile> <width in blocks> <height in
                           "Note: one block consists of 64*64 pixels\n";
 const std::string is_input = "Can't open output file: x.bmp (it is the input file)\n";
 // 700 characters in folders, as a single name may not pass 255.
-const std::string deep = [] {
-    std::string name;
-    for (int level = 0; level < 5; ++level) name += std::string(99, 'd') + "/";
-    return name + std::string(196, 'n');
-}();
+const std::string level = std::string(99, 'd') + "/";
+const std::string deep = level + level + level + level + level + std::string(196, 'n');
 const std::string names = "caf\xc3\xa9 \xd0\xb6 \xe7\x93\xa6 \xf0\x9f\xa7\xb1";  // no one code page holds all
 
 const row every_build[] = {
