@@ -43,9 +43,10 @@ TEST(ConvertBlocks, MatchesTheReferenceOnEveryShapeAndWhereverTheInputEnds) {
         const std::size_t records = s.ok && s.width > 0 && s.height > 0 ? static_cast<std::size_t>(s.width * s.height) : 2;
         const bytes all = tile_records(static_cast<int>(records) + 1);
         // The input ends after every record, one record later, inside a palette, right after a
-        // palette, inside the indices, on a record boundary, or before the first byte.
+        // palette, one index or more into the indices, on a record boundary, or before the first byte.
         const std::size_t half = records / 2 * 5120;
-        for (const std::size_t length : {records * 5120, all.size(), half + 701, half + 1024, half + 3073, half, std::size_t{0}}) {
+        for (const std::size_t length : {records * 5120, all.size(), half + 701, half + 1024, half + 1025, half + 3073, half,
+                                         std::size_t{0}}) {
             SCOPED_TRACE(std::to_string(s.width) + " x " + std::to_string(s.height) + ", " + std::to_string(length) + " bytes");
             const bytes input(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(length));
             const converted c = convert(convert_blocks, input, s.width, s.height);
