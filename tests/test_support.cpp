@@ -18,8 +18,12 @@ bytes tile_records(int count, int first) {
 
 unique_file temp_file_with(const bytes& content) {
     unique_file file{std::tmpfile()};
-    if (file && std::fwrite(content.data(), 1, content.size(), file.get()) == content.size()) std::rewind(file.get());
-    else file.reset();
+    // An empty vector may have no storage at all, which fwrite must not be given.
+    if (file && (content.empty() || std::fwrite(content.data(), 1, content.size(), file.get()) == content.size())) {
+        std::rewind(file.get());
+    } else {
+        file.reset();
+    }
     return file;
 }
 
@@ -38,7 +42,7 @@ bytes read_file(const std::filesystem::path& path) { return read_all(unique_file
 
 void write_file(const std::filesystem::path& path, const bytes& content) {
     const unique_file file{std::fopen(path.c_str(), "wb")};
-    if (file) (void)std::fwrite(content.data(), 1, content.size(), file.get());
+    if (file && !content.empty()) (void)std::fwrite(content.data(), 1, content.size(), file.get());
 }
 
 bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks, std::int32_t height_blocks) {
