@@ -67,14 +67,11 @@ std::FILE* open_stream(const std::string& name, const char* mode) {
 int create_new(const std::string& name) {
     return _wopen(wide(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
-std::FILE* write_stream(int fd) { return _fdopen(fd, "wb"); }
-void close_descriptor(int fd) { (void)_close(fd); }
 bool may_write(const std::string& name) { return _waccess(wide(name).c_str(), 2) == 0; }
 bool remove_file(const std::string& name) { return DeleteFileW(wide(name).c_str()) != 0; }
 bool move_over(const std::string& from, const std::string& to) {
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
-int process_id() { return _getpid(); }
 // Links are rare on Windows and need rights to make; the name is replaced as it is.
 std::string follow_links(std::string name) { return name; }
 int open_unnamed(const std::string&) { return -1; }
@@ -99,12 +96,9 @@ std::optional<file_id> identify(const std::string& name) {
 
 std::FILE* open_stream(const std::string& name, const char* mode) { return std::fopen(name.c_str(), mode); }
 int create_new(const std::string& name) { return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
-std::FILE* write_stream(int fd) { return fdopen(fd, "wb"); }
-void close_descriptor(int fd) { (void)close(fd); }
 bool may_write(const std::string& name) { return access(name.c_str(), W_OK) == 0; }
 bool remove_file(const std::string& name) { return unlink(name.c_str()) == 0; }
 bool move_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
-int process_id() { return static_cast<int>(getpid()); }
 
 // The link stays and the file it leads to is replaced; a dangling link leads to the name it
 // holds. A loop of links ends after 40, and that name then cannot be opened.
@@ -139,7 +133,7 @@ void copy_permissions(int fd, const file_id& id) { (void)fchmod(fd, static_cast<
 // Holds a new name with an empty file, so that a name that cannot be had is known at once.
 bool reserve(const std::string& name) {
     const int fd = create_new(name);
-    if (fd >= 0) close_descriptor(fd);
+    if (fd >= 0) (void)close(fd);
     return fd >= 0;
 }
 
@@ -149,7 +143,7 @@ std::string first_free_name(const std::string& target, Make make) {
     const std::size_t cut = target.find_last_of(separators) + 1;  // 0 when there is no folder
     const std::string prefix = target.substr(0, cut) + "." + target.substr(cut, 200) + ".partial-";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = prefix + std::to_string(process_id()) + "-" + std::to_string(attempt);
+        std::string name = prefix + std::to_string(getpid()) + "-" + std::to_string(attempt);
         if (make(name)) return name;
         if (errno != EEXIST) break;
     }
@@ -199,13 +193,13 @@ pending_output::pending_output(std::string name, std::FILE* input) : target_(fol
         // A device or a pipe is not replaced but written, as any program writes it.
         file_ = stdio_file{open_stream(target_, "wb")};
     } else if (existing ? !existing->folder && may_write(target_) : (reserved_ = reserve(target_))) {
-        const std::size_t cut = target_.find_last_of(separators) + 1;  // 0 when there is no folder
-        int fd = open_unnamed(cut == 0 ? "." : target_.substr(0, cut));
+        const std::size_t slash = target_.find_last_of(separators);
+        int fd = open_unnamed(slash == std::string::npos ? "." : target_.substr(0, slash + 1));
         if (fd >= 0) unnamed_ = fd;
         else temporary_ = first_free_name(target_, [&fd](const std::string& n) { return (fd = create_new(n)) >= 0; });
         if (fd >= 0 && existing) copy_permissions(fd, *existing);
-        std::FILE* stream = fd >= 0 ? write_stream(fd) : nullptr;
-        if (fd >= 0 && stream == nullptr) close_descriptor(fd);
+        std::FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+        if (fd >= 0 && stream == nullptr) (void)close(fd);
         file_ = stdio_file{stream};
     }
     refused_ = file_ ? refusal::none : refusal::cannot_open;
