@@ -4,6 +4,7 @@
 
 #include "app/block_count.h"
 #include "app/files.h"
+#include "app/help_and_version.h"
 #include "app/messages.h"
 #include "app/output_name.h"
 #include "conversion/convert_blocks.h"
@@ -11,12 +12,14 @@
 namespace {
 
 constexpr int exit_converted = 0;
+constexpr int exit_answered = 0;
 constexpr int exit_failed = 1;
 
 }  // namespace
 
 int run(int argc, const char* const* argv, std::ostream& out) {
     say(out, messages::banner);
+    if (answered_help_or_version(argc, argv, messages::usage, out)) return exit_answered;
     if (argc < 4) {
         say(out, messages::usage);
         return exit_failed;
