@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/run.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
@@ -34,10 +35,11 @@ const bool runs_other_build = other_build != nullptr && *other_build != '\0';
 
 // Runs the program in `dir` with standard output and error both going to `log`, which must
 // then hold exactly what standard output should: so standard error stays empty. Returns the
-// exit status, or 128 + the signal that ended it. With a file size limit the program ignores
-// SIGXFSZ, so writes past the limit fail as on a full disk; a memory limit caps its address space.
+// exit status, or 128 + the signal that ended it. Past a file size limit writes fail as on a
+// full disk, or with `killed` the program ends by the signal there; a memory limit caps its
+// address space.
 int run_program(const fs::path& dir, const fs::path& log, std::vector<std::string> args, rlim_t size_limit,
-                rlim_t memory_limit) {
+                rlim_t memory_limit, bool killed) {
     std::vector<std::string> command{QUORVEX_BINARY};
     if (runs_other_build) {
         std::istringstream words(other_build);
@@ -52,8 +54,9 @@ int run_program(const fs::path& dir, const fs::path& log, std::vector<std::strin
     if (child == 0) {
         const int out = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
         const rlimit limit{size_limit, size_limit}, memory{memory_limit, memory_limit};
-        const bool limited = (size_limit == RLIM_INFINITY ||
-                              (signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &limit) == 0)) &&
+        const rlimit no_core{0, 0};  // a killed run leaves no core file in the folder
+        const bool limited = (killed || signal(SIGXFSZ, SIG_IGN) != SIG_ERR) && setrlimit(RLIMIT_CORE, &no_core) == 0 &&
+                             (size_limit == RLIM_INFINITY || setrlimit(RLIMIT_FSIZE, &limit) == 0) &&
                              (memory_limit == RLIM_INFINITY || setrlimit(RLIMIT_AS, &memory) == 0);
         if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || chdir(dir.c_str()) != 0 || !limited) _exit(127);
         execvp(argv[0], argv.data());
@@ -86,7 +89,7 @@ std::map<std::string, std::optional<bytes>> snapshot(const fs::path& dir) {
     std::map<std::string, std::optional<bytes>> entries;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         const bool file = entry.is_regular_file() && !entry.is_symlink();
-        entries[fs::relative(entry.path(), dir).string()] = file ? std::optional(read_file(entry.path())) : std::nullopt;
+        entries[entry.path().lexically_relative(dir).string()] = file ? std::optional(read_file(entry.path())) : std::nullopt;
     }
     return entries;
 }
@@ -102,7 +105,8 @@ struct row {
     const char* situation;
     std::vector<std::string> folder;
     std::vector<std::string> args;
-    std::string out;        // after the banner; the status is 0 exactly for `done`
+    std::string out;  // after the banner
+    int status;       // the exit status; 128 + SIGXFSZ for a run that the file size limit ends
     std::string made = "";  // the bitmap a successful run leaves, in the folder's own spelling
     rlim_t size_limit = RLIM_INFINITY;
     rlim_t memory_limit = RLIM_INFINITY;  // the sanitizers need more address space than any such limit
@@ -117,47 +121,66 @@ const std::string is_input = "Can't open output file: x.bmp (it is the input fil
 const std::string level = std::string(99, 'd') + "/";
 const std::string deep = level + level + level + level + level + std::string(196, 'n');
 const std::string names = "caf\xc3\xa9 \xd0\xb6 \xe7\x93\xa6 \xf0\x9f\xa7\xb1";  // no one code page holds all
+const std::string over(252, 'n');  // the bitmap's name is one byte longer than a name may be
 
 const row every_build[] = {
-    {"two arguments", {"t.tis=1"}, {"t.tis", "1"}, usage},
-    {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2", "3", "ignored", "too"}, done, "t.bmp"},
-    {"input shorter than the picture", {"t.tis=3"}, {"t.tis", "2", "2"}, done, "t.bmp"},
-    {"header alone", {"t.tis=1"}, {"t.tis", "0", "4"}, done, "t.bmp"},
-    {"missing input", {}, {"nosuch.tis", "1", "1"}, "nosuch.tis is not a tis file!\n"},
-    {"empty input name", {}, {"", "1", "1"}, " is not a tis file!\n"},
-    {"input is a folder", {"folder.tis/"}, {"folder.tis", "1", "1"}, "folder.tis is not a tis file!\n"},
-    {"output name is a folder", {"t.tis=1", "t.bmp/"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n"},
-    {"input named like its output", {"x.bmp=1"}, {"x.bmp", "1", "1"}, is_input},
-    {"refused size", {"t.tis=1"}, {"t.tis", "-1", "1"}, failed},
-    {"long name", {deep + ".tis=1"}, {deep + ".tis", "1", "1"}, done, deep + ".bmp"},
-    {"long name, refused size", {deep + ".tis=1"}, {deep + ".tis", "-1", "1"}, failed},
-    {"spaces", {"with space.tis=2"}, {"with space.tis", " 2", "\t1"}, done, "with space.bmp"},
-    {"leading dash", {"-1.tis=1"}, {"-1.tis", "1", "1"}, done, "-1.bmp"},
-    {"folder part kept", {"sub/t.tis=1"}, {"./sub/t.tis", "1", "1"}, done, "sub/t.bmp"},
-    {"UTF-8 names", {names + ".tis=1"}, {names + ".tis", "1", "1"}, done, names + ".bmp"},
-    {"missing, UTF-8 name", {}, {names + ".tis", "1", "1"}, names + ".tis is not a tis file!\n"},
+    {"two arguments", {"t.tis=1"}, {"t.tis", "1"}, usage, 1},
+    {"--help", {"t.tis=1"}, {"--help"}, usage, 0},
+    {"-h", {"t.tis=1"}, {"-h"}, usage, 0},
+    {"--version", {"t.tis=1"}, {"--version"}, "", 0},
+    {"-V", {"t.tis=1"}, {"-V"}, "", 0},
+    {"-v is no flag", {"t.tis=1"}, {"-v"}, usage, 1},
+    {"a flag with more arguments", {"t.tis=1"}, {"--version", "x"}, usage, 1},
+    {"a flag as the input name", {"t.tis=1"}, {"--help", "1", "1"}, "--help is not a tis file!\n", 1},
+    {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2", "3", "ignored", "too"}, done, 0, "t.bmp"},
+    {"input shorter than the picture", {"t.tis=3"}, {"t.tis", "2", "2"}, done, 0, "t.bmp"},
+    {"header alone", {"t.tis=1"}, {"t.tis", "0", "4"}, done, 0, "t.bmp"},
+    {"old bitmap replaced", {"t.tis=1", "t.bmp=2"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
+    {"missing input", {}, {"nosuch.tis", "1", "1"}, "nosuch.tis is not a tis file!\n", 1},
+    {"empty input name", {}, {"", "1", "1"}, " is not a tis file!\n", 1},
+    {"input is a folder", {"folder.tis/"}, {"folder.tis", "1", "1"}, "folder.tis is not a tis file!\n", 1},
+    {"output name is a folder", {"t.tis=1", "t.bmp/"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1},
+    {"output name too long", {over + "=1"}, {over, "1", "1"}, "Can't open output file: " + over + ".bmp\n", 1},
+    {"input named like its output", {"x.bmp=1"}, {"x.bmp", "1", "1"}, is_input, 1},
+    {"refused size, old bitmap kept", {"t.tis=1", "t.bmp=2"}, {"t.tis", "-1", "1"}, failed, 1},
+    {"long name", {deep + ".tis=1"}, {deep + ".tis", "1", "1"}, done, 0, deep + ".bmp"},
+    {"long name, refused size", {deep + ".tis=1"}, {deep + ".tis", "-1", "1"}, failed, 1},
+    {"spaces", {"with space.tis=2"}, {"with space.tis", " 2", "\t1"}, done, 0, "with space.bmp"},
+    {"leading dash", {"-1.tis=1"}, {"-1.tis", "1", "1"}, done, 0, "-1.bmp"},
+    {"folder part kept", {"sub/t.tis=1"}, {"./sub/t.tis", "1", "1"}, done, 0, "sub/t.bmp"},
+    {"UTF-8 names", {names + ".tis=1"}, {names + ".tis", "1", "1"}, done, 0, names + ".bmp"},
+    {"missing, UTF-8 name", {}, {names + ".tis", "1", "1"}, names + ".tis is not a tis file!\n", 1},
+    {"UTF-8 input named like its output", {names + ".bmp=1"}, {names + ".bmp", "1", "1"},
+     "Can't open output file: " + names + ".bmp (it is the input file)\n", 1},
+    {"UTF-8 old bitmap kept", {names + ".tis=1", names + ".bmp=2"}, {names + ".tis", "-1", "1"}, failed, 1},
 };
+// Standard output is a file under the limit too, so the smallest limit is the messages' length.
 const row posix_only[] = {
-    {"disk full in the first strip", {"t.tis=4"}, {"t.tis", "2", "2"}, failed, "", 20000},
-    {"disk full in the last strip", {"t.tis=9"}, {"t.tis", "3", "3"}, failed, "", 100000},
-    {"disk full in the header", {"t.tis=1"}, {"t.tis", "0", "1"}, failed, "", 50},
-    {"no memory for a block-row", {"t.tis=1"}, {"t.tis", "100000", "1"}, failed, "", RLIM_INFINITY, 1u << 30},
-    {"output is a symbolic link to the input", {"x.tis=1", "x.bmp->x.tis"}, {"x.tis", "1", "1"}, is_input},
-    {"output is a hard link to the input", {"x.tis=1", "x.bmp=>x.tis"}, {"x.tis", "1", "1"}, is_input},
-    {"input is a symbolic link to the output", {"x.bmp=1", "x.tis->x.bmp"}, {"x.tis", "1", "1"}, is_input},
+    {"disk full in the header", {"t.tis=1", "t.bmp=2"}, {"t.tis", "0", "1"}, failed, 1, "", 50},
+    {"disk full after the header", {"t.tis=4", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1, "", 54},
+    {"disk full in the first strip", {"t.tis=4", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1, "", 20000},
+    {"disk full in the last strip", {"t.tis=9"}, {"t.tis", "3", "3"}, failed, 1, "", 100000},
+    {"killed in the last strip", {"t.tis=9", "t.bmp=2"}, {"t.tis", "3", "3"}, "", 128 + SIGXFSZ, "", 100000},
+    {"no memory for a block-row", {"t.tis=1", "t.bmp=2"}, {"t.tis", "100000", "1"}, failed, 1, "", RLIM_INFINITY, 1u << 30},
+    {"failed run through a link", {"t.tis=1", "real.bmp=2", "t.bmp->real.bmp"}, {"t.tis", "-1", "1"}, failed, 1},
+    {"link under the output name", {"t.tis=1", "real.bmp=2", "t.bmp->real.bmp"}, {"t.tis", "1", "1"}, done, 0, "real.bmp"},
+    {"dangling link under the output name", {"t.tis=1", "t.bmp->new.bmp"}, {"t.tis", "1", "1"}, done, 0, "new.bmp"},
+    {"output is a symbolic link to the input", {"x.tis=1", "x.bmp->x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
+    {"output is a hard link to the input", {"x.tis=1", "x.bmp=>x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
+    {"input is a symbolic link to the output", {"x.bmp=1", "x.tis->x.bmp"}, {"x.tis", "1", "1"}, is_input, 1},
     // The naming rule keeps the input's folders, which exist; only a link leads under a file.
-    {"output name leads under a file", {"t.tis=1", "t.bmp->t.tis/x"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n"},
-    {"bytes that are not UTF-8", {"caf\xff.tis=1"}, {"caf\xff.tis", "1", "1"}, done, "caf\xff.bmp"},
+    {"output name leads under a file", {"t.tis=1", "t.bmp->t.tis/x"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1},
+    {"bytes that are not UTF-8", {"caf\xff.tis=1"}, {"caf\xff.tis", "1", "1"}, done, 0, "caf\xff.bmp"},
 };
 const row windows_only[] = {
-    {"backslash folder", {"sub/t.tis=1"}, {"sub\\t.tis", "1", "1"}, done, "sub/t.bmp"},
+    {"backslash folder", {"sub/t.tis=1"}, {"sub\\t.tis", "1", "1"}, done, 0, "sub/t.bmp"},
     // The naming rule reads the name as plain text, across '\' as across '/'.
-    {"dot in a backslash folder", {"dir.old/tiles=1"}, {"dir.old\\tiles", "1", "1"}, done, "dir.bmp"},
-    {"drive letter", {"abs.tis=1"}, {"@\\abs.tis", "1", "1"}, done, "abs.bmp"},
-    {"missing, drive letter", {}, {"@\\no\\x.tis", "1", "1"}, "@\\no\\x.tis is not a tis file!\n"},
-    {"output a folder, backslash", {"x/y.tis=1", "x/y.bmp/"}, {"x\\y.tis", "1", "1"}, "Can't open output file: x\\y.bmp\n"},
+    {"dot in a backslash folder", {"dir.old/tiles=1"}, {"dir.old\\tiles", "1", "1"}, done, 0, "dir.bmp"},
+    {"drive letter", {"abs.tis=1"}, {"@\\abs.tis", "1", "1"}, done, 0, "abs.bmp"},
+    {"missing, drive letter", {}, {"@\\no\\x.tis", "1", "1"}, "@\\no\\x.tis is not a tis file!\n", 1},
+    {"output a folder, backslash", {"x/y.tis=1", "x/y.bmp/"}, {"x\\y.tis", "1", "1"}, "Can't open output file: x\\y.bmp\n", 1},
     {"input named like its output, drive letter", {"x.bmp=1"}, {"@\\x.bmp", "1", "1"},
-     "Can't open output file: @\\x.bmp (it is the input file)\n"},
+     "Can't open output file: @\\x.bmp (it is the input file)\n", 1},
 };
 
 }  // namespace
@@ -177,7 +200,8 @@ TEST(EndToEnd, EveryRowLeavesWhatItSays) {
         auto expected = snapshot(dir);
         std::vector<std::string> args;
         for (const std::string& arg : r.args) args.push_back(windows_spelling(arg, dir));
-        EXPECT_EQ(r.out == done ? 0 : 1, run_program(dir, dir.string() + ".log", args, r.size_limit, r.memory_limit));
+        EXPECT_EQ(r.status, run_program(dir, dir.string() + ".log", args, r.size_limit, r.memory_limit,
+                                        r.status == 128 + SIGXFSZ));
         const bytes log = read_file(dir.string() + ".log");
         std::string text(log.begin(), log.end());
         if (runs_other_build) text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
@@ -191,4 +215,18 @@ TEST(EndToEnd, EveryRowLeavesWhatItSays) {
         EXPECT_TRUE(expected == snapshot(dir)) << "files changed, or a partial bitmap was left";
     }
     fs::remove_all(base);
+}
+
+// A script must not take a run whose outcome it could not be told for a success; the
+// complete bitmap stays.
+TEST(Run, UnwritableStandardOutputFailsButKeepsTheBitmap) {
+    std::string dir = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(dir.data()));
+    write_file(dir + "/t.tis", tile_records(1));
+    const std::string input = dir + "/t.tis";
+    const char* const argv[] = {"quorvex", input.c_str(), "1", "1"};
+    std::ostream nowhere(nullptr);  // every write fails, as on a full disk
+    EXPECT_EQ(1, run(4, argv, nowhere));
+    EXPECT_EQ(12342u, fs::file_size(dir + "/t.bmp"));
+    fs::remove_all(dir);
 }
