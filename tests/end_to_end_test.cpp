@@ -58,7 +58,11 @@ int run_program(const fs::path& dir, const fs::path& log, std::vector<std::strin
         const bool limited = (killed || signal(SIGXFSZ, SIG_IGN) != SIG_ERR) && setrlimit(RLIMIT_CORE, &no_core) == 0 &&
                              (size_limit == RLIM_INFINITY || setrlimit(RLIMIT_FSIZE, &limit) == 0) &&
                              (memory_limit == RLIM_INFINITY || setrlimit(RLIMIT_AS, &memory) == 0);
-        if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || chdir(dir.c_str()) != 0 || !limited) _exit(127);
+        int no_input[2];  // standard input is an empty pipe, which no file name can be linked to
+        if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || pipe(no_input) != 0 || dup2(no_input[0], 0) < 0 ||
+            chdir(dir.c_str()) != 0 || !limited) {
+            _exit(127);
+        }
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -121,7 +125,13 @@ const std::string is_input = "Can't open output file: x.bmp (it is the input fil
 const std::string level = std::string(99, 'd') + "/";
 const std::string deep = level + level + level + level + level + std::string(196, 'n');
 const std::string names = "caf\xc3\xa9 \xd0\xb6 \xe7\x93\xa6 \xf0\x9f\xa7\xb1";  // no one code page holds all
-const std::string over(252, 'n');  // the bitmap's name is one byte longer than a name may be
+const std::string over(252, 'n');
+// t.bmp and 39 more links before real.bmp: 40 are followed, as many as the system follows.
+const std::vector<std::string> chain = [] {
+    std::vector<std::string> folder{"t.tis=1", "real.bmp=2", "l1->real.bmp", "t.bmp->l39"};
+    for (int i = 2; i <= 39; ++i) folder.push_back(std::string("l").append(std::to_string(i)).append("->l").append(std::to_string(i - 1)));
+    return folder;
+}();  // the bitmap's name is one byte longer than a name may be
 
 const row every_build[] = {
     {"two arguments", {"t.tis=1"}, {"t.tis", "1"}, usage, 1},
@@ -164,6 +174,8 @@ const row posix_only[] = {
     {"no memory for a block-row", {"t.tis=1", "t.bmp=2"}, {"t.tis", "100000", "1"}, failed, 1, "", RLIM_INFINITY, 1u << 30},
     {"failed run through a link", {"t.tis=1", "real.bmp=2", "t.bmp->real.bmp"}, {"t.tis", "-1", "1"}, failed, 1},
     {"link under the output name", {"t.tis=1", "real.bmp=2", "t.bmp->real.bmp"}, {"t.tis", "1", "1"}, done, 0, "real.bmp"},
+    {"output leads to a device", {"t.tis=1", "t.bmp->/dev/null"}, {"t.tis", "1", "1"}, done, 0},
+    {"40 links under the output name", chain, {"t.tis", "1", "1"}, done, 0, "real.bmp"},
     {"dangling link under the output name", {"t.tis=1", "t.bmp->new.bmp"}, {"t.tis", "1", "1"}, done, 0, "new.bmp"},
     {"output is a symbolic link to the input", {"x.tis=1", "x.bmp->x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
     {"output is a hard link to the input", {"x.tis=1", "x.bmp=>x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
