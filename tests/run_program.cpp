@@ -13,9 +13,9 @@
 
 namespace {
 
-std::vector<std::string> program_command() {
-    const char* other = std::getenv("QUORVEX_COMMAND");
-    if (other == nullptr || *other == '\0') return {QUORVEX_BINARY};
+std::vector<std::string> program_command(const char* variable, const char* built) {
+    const char* other = std::getenv(variable);
+    if (other == nullptr || *other == '\0') return {built};
     std::vector<std::string> words;
     std::istringstream split(other);
     for (std::string word; split >> word;) words.push_back(word);
@@ -44,12 +44,13 @@ bool runs_other_build() {
     return other != nullptr && *other != '\0';
 }
 
-program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                            std::optional<rlim_t> file_size_limit) {
+namespace {
+
+program_outcome run_program(std::vector<std::string> command, const std::filesystem::path& dir,
+                            const std::vector<std::string>& args, std::optional<rlim_t> file_size_limit) {
     scoped_temp_dir capture;
     const auto out_path = capture.path() / "stdout";
     const auto err_path = capture.path() / "stderr";
-    std::vector<std::string> command = program_command();
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
@@ -78,4 +79,16 @@ program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<
     result.out = slurp(out_path);
     result.err = slurp(err_path);
     return result;
+}
+
+}  // namespace
+
+program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                            std::optional<rlim_t> file_size_limit) {
+    return run_program(program_command("QUORVEX_COMMAND", QUORVEX_BINARY), dir, args, file_size_limit);
+}
+
+program_outcome run_quorvex_pack(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                                 std::optional<rlim_t> file_size_limit) {
+    return run_program(program_command("QUORVEX_PACK_COMMAND", QUORVEX_PACK_BINARY), dir, args, file_size_limit);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-// Runs the real converter as a separate process, the way a script does.
+// Runs the real programs as separate processes, the way a script does.
 //
-// By default the binary built beside the tests runs. QUORVEX_COMMAND, when set, replaces it
-// with a command line split at spaces (for example "wine quorvex.exe"), so the same tests
-// can judge another build of the program; its CRLF line ends are then read as LF.
+// By default the binaries built beside the tests run. QUORVEX_COMMAND and QUORVEX_PACK_COMMAND,
+// when set, replace them with a command line split at spaces (for example "wine quorvex.exe"),
+// so the same tests can judge another build of the programs; CRLF line ends then read as LF.
 
 #include <sys/resource.h>
 
@@ -23,6 +23,10 @@ struct program_outcome {
 /// that limit and ignores SIGXFSZ, so writes past it fail as on a full disk.
 program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<std::string>& args,
                             std::optional<rlim_t> file_size_limit = std::nullopt);
+
+/// The same for quorvex-pack.
+program_outcome run_quorvex_pack(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                                 std::optional<rlim_t> file_size_limit = std::nullopt);
 
 /// True when QUORVEX_COMMAND runs another build; tests of POSIX-only situations skip then.
 bool runs_other_build();
