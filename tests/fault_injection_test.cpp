@@ -82,13 +82,15 @@ std::map<std::string, std::optional<bytes>> snapshot(const fs::path& dir) {
     return entries;
 }
 
-void run_faults(const std::vector<fault>& faults) {
+using runner = program_outcome (*)(const fs::path&, const std::vector<std::string>&, std::optional<rlim_t>);
+
+void run_faults(const std::vector<fault>& faults, runner run = run_quorvex) {
     for (const fault& f : faults) {
         SCOPED_TRACE(f.why);
         scoped_temp_dir dir;
         f.prepare(dir.path());
         const auto before = snapshot(dir.path());
-        const program_outcome r = run_quorvex(dir.path(), f.args, f.file_size_limit);
+        const program_outcome r = run(dir.path(), f.args, f.file_size_limit);
         while (waitpid(-1, nullptr, 0) > 0) {}  // a pipe's writer
 
         EXPECT_EQ(banner + f.out, r.out);
@@ -102,6 +104,18 @@ void run_faults(const std::vector<fault>& faults) {
         }
         EXPECT_TRUE(before == after) << "files changed, or a partial bitmap was left";
     }
+}
+
+// A 2 x 1-block bitmap under `name`, its size fields set to `width` x `height` when given.
+std::function<void(const fs::path&)> picture_file(std::string name, std::int32_t width = 0, std::int32_t height = 0) {
+    return [name = std::move(name), width, height](const fs::path& dir) {
+        bytes bitmap = converted_bitmap(tile_records(2), 2, 1);
+        for (std::size_t i = 0; width != 0 && i < 4; ++i) {
+            bitmap[18 + i] = static_cast<unsigned char>(static_cast<std::uint32_t>(width) >> (8 * i));
+            bitmap[22 + i] = static_cast<unsigned char>(static_cast<std::uint32_t>(height) >> (8 * i));
+        }
+        write_file(dir / name, bitmap);
+    };
 }
 
 // 700 characters in folders, as a single name may not pass 255.
@@ -192,4 +206,38 @@ TEST(FaultInjection, FailedCloseRemovesTheBitmap) {
     ASSERT_EQ(child, waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the close did not fail as it should";
     EXPECT_FALSE(fs::exists(name));
+}
+
+TEST(FaultInjection, PackRefusesAndFailsCleanly) {
+    const auto nothing = [](const fs::path&) {};
+    const std::string usage =
+        "Usage: quorvex-pack <picture> <tisfile>\n"
+        "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n";
+    const std::string is_input = "Can't open output file: ./p.bmp (it is the input file)\n";
+    const std::string written = "Tis file written: 2 x 1 blocks, 0 reduced to 256 colours\n";
+    std::vector<fault> faults = {
+        {"no arguments", nothing, {}, usage, 1, ""},
+        {"one argument", picture_file("p.bmp"), {"p.bmp"}, usage, 1, ""},
+        {"help", nothing, {"--help"}, usage, 0, ""},
+        {"version", nothing, {"-V"}, "", 0, ""},
+        {"missing picture", nothing, {"no.bmp", "t.tis"}, "no.bmp is not a BMP or PNG picture!\n", 1, ""},
+        {"tile data", tile_file("t.tis", 2), {"t.tis", "u.tis"}, "t.tis is not a BMP or PNG picture!\n", 1, ""},
+        {"folder", [](const fs::path& d) { fs::create_directory(d / "d.bmp"); }, {"d.bmp", "t.tis"},
+         "d.bmp is not a BMP or PNG picture!\n", 1, ""},
+        {"width not in blocks", picture_file("p.bmp", 100, 64), {"p.bmp", "t.tis"},
+         "p.bmp is 100 x 64 pixels; width and height must be multiples of 64!\n", 1, ""},
+        {"height not in blocks", picture_file("p.bmp", 64, 96), {"p.bmp", "t.tis"},
+         "p.bmp is 64 x 96 pixels; width and height must be multiples of 64!\n", 1, ""},
+        {"output is the picture", picture_file("p.bmp"), {"p.bmp", "./p.bmp"}, is_input, 1, ""},
+        {"output is a folder", both(picture_file("p.bmp"), [](const fs::path& d) { fs::create_directory(d / "o"); }),
+         {"p.bmp", "o"}, "Can't open output file: o\n", 1, ""},
+        {"packed", picture_file("p.bmp"), {"p.bmp", "t.tis", "ignored"}, written, 0, "t.tis", 10240},
+    };
+    if (!runs_other_build()) {
+        faults.push_back({"disk full", picture_file("p.bmp"), {"p.bmp", "t.tis"}, "Packing failed!\n", 1, "", 0, 6000});
+        faults.push_back({"output is a hard link to the picture",
+                          both(picture_file("p.bmp"), [](const fs::path& d) { fs::create_hard_link(d / "p.bmp", d / "h"); }),
+                          {"p.bmp", "h"}, "Can't open output file: h (it is the input file)\n", 1, ""});
+    }
+    run_faults(faults, run_quorvex_pack);
 }

@@ -6,19 +6,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "conversion/convert_blocks.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
 #include "tests/test_support.h"
 
 namespace {
-
-bytes convert(const bytes& tiles, int width, int height) {
-    const unique_file in = temp_file_with(tiles);
-    const unique_file out = temp_file_with({});
-    EXPECT_TRUE(convert_blocks(in.get(), out.get(), width, height));
-    return read_all(out.get());
-}
 
 struct packed {
     bytes tiles;
@@ -71,16 +63,16 @@ TEST(Pack, EveryBitmapQuorvexWritesPacksBackExactly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const bytes bitmap = convert(c.tiles, c.width, c.height);
+        const bytes bitmap = converted_bitmap(c.tiles, c.width, c.height);
         const packed p = pack(bitmap);
         EXPECT_EQ(std::optional<std::int64_t>(0), p.reduced);
         EXPECT_EQ(5120u * static_cast<std::size_t>(c.width * c.height), p.tiles.size());
-        EXPECT_TRUE(bitmap == convert(p.tiles, c.width, c.height));
+        EXPECT_TRUE(bitmap == converted_bitmap(p.tiles, c.width, c.height));
     }
 }
 
 TEST(Pack, PaletteInOrderOfFirstAppearanceUnusedEntriesZero) {
-    const packed p = pack(convert(two_colour_record(200, 7, {10, 20, 30, 99}, {40, 50, 60, 99}), 1, 1));
+    const packed p = pack(converted_bitmap(two_colour_record(200, 7, {10, 20, 30, 99}, {40, 50, 60, 99}), 1, 1));
     bytes expected(5120, 0);
     const bytes first = {10, 20, 30, 0, 40, 50, 60, 0};
     std::copy(first.begin(), first.end(), expected.begin());

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "conversion/convert_blocks.h"
+
 bytes tile_record(unsigned seed) {
     bytes record;
     record.reserve(5120);
@@ -96,6 +98,13 @@ bytes reference_pixels(const bytes& input, int width, int height) {
         }
     }
     return pixels;
+}
+
+bytes converted_bitmap(const bytes& tiles, int width, int height) {
+    const unique_file in = temp_file_with(tiles);
+    const unique_file out = temp_file_with({});
+    EXPECT_TRUE(convert_blocks(in.get(), out.get(), width, height));
+    return read_all(out.get());
 }
 
 std::uint32_t u32_at(const bytes& data, std::size_t offset) {

@@ -42,6 +42,9 @@ void write_file(const std::filesystem::path& path, const bytes& content);
 /// where the input has none, and place every pixel by its coordinates.
 bytes reference_pixels(const bytes& input, int width, int height);
 
+/// The bitmap the conversion writes for `tiles` laid out `width` x `height` blocks.
+bytes converted_bitmap(const bytes& tiles, int width, int height);
+
 /// Little-endian fields of a bitmap header.
 std::uint32_t u32_at(const bytes& data, std::size_t offset);
 std::int32_t i32_at(const bytes& data, std::size_t offset);
