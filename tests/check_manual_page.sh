@@ -1,10 +1,12 @@
 #!/bin/sh
-# The manual page renders without a groff warning and quotes every message of the program
-# as app/messages.h has it. Exit 77 (skipped) without groff, except in CI.
-# Usage: check_manual_page.sh PAGE MESSAGES_HEADER
+# The manual page renders without a groff warning and quotes every message of its program
+# as app/messages.h has it, in the program's namespace there. Exit 77 (skipped) without groff,
+# except in CI.
+# Usage: check_manual_page.sh PAGE MESSAGES_HEADER NAMESPACE
 set -u
 page=$1
 messages=$2
+namespace=$3
 if ! command -v groff >/dev/null 2>&1; then
   echo "groff is not installed"
   [ -n "${CI:-}" ] && exit 1
@@ -21,8 +23,8 @@ if [ "$status" -ne 0 ] || [ -s "$warnings" ]; then
   exit 1
 fi
 
-# Every string literal of the messages header, split at its \n, spaces at the ends trimmed.
-sed -n 's/^[^"]*"\(.*\)";*$/\1/p' "$messages" | sed 's/\\n/\n/g; s/^ *//; s/ *$//' | grep -v '^$' >"$texts"
+# Every string literal of the namespace, split at its \n, spaces at the ends trimmed.
+sed -n "/^namespace $namespace {/,/^}/p" "$messages" | sed -n 's/^[^"]*"\(.*\)";*$/\1/p' | sed 's/\\n/\n/g; s/^ *//; s/ *$//' | grep -v '^$' >"$texts"
 [ -s "$texts" ] || { echo "no messages found in $messages"; exit 1; }
 flat=$(tr -s ' \n' '  ' <"$rendered")
 failed=0
