@@ -7,6 +7,8 @@ compares every pixel with the picture drawn. Alpha is set to half where a varian
 colour channels must come back as stored.
 
 usage: picture_formats_test.py QUORVEX_PACK QUORVEX
+QUORVEX_PACK_COMMAND, when set, replaces QUORVEX_PACK with a command split at spaces (for
+example "wine quorvex-pack.exe").
 Exit status 0 when every row passes, 1 otherwise, 77 (skipped) without ImageMagick or Pillow;
 in CI (CI set) a missing tool is a failure.
 """
@@ -171,7 +173,7 @@ ROWS = [
 
 def main():
     global CONVERT
-    pack, quorvex = sys.argv[1:3]
+    pack, quorvex = os.environ.get("QUORVEX_PACK_COMMAND", "").split() or [sys.argv[1]], sys.argv[2]
     CONVERT = shutil.which("convert-im6.q16") or shutil.which("/usr/bin/convert")
     try:
         from PIL import Image
@@ -191,7 +193,7 @@ def main():
             with open(picture, "rb") as f:
                 data = f.read()
             found = (bmp_kind if data[:2] == b"BM" else png_kind)(data)
-            packed = subprocess.run([pack, picture, tiles], capture_output=True, text=True)
+            packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
             converted = subprocess.run([quorvex, tiles, "2", "1"], capture_output=True)
             back = Image.open(os.path.join(work, "tiles.bmp")).convert("RGB").tobytes() if converted.returncode == 0 else b""
             if found != kind or packed.returncode != 0 or back != drawn.tobytes():
