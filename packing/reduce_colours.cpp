@@ -1,0 +1,290 @@
+#include "packing/reduce_colours.h"
+
+#include "conversion/block_geometry.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <utility>
+
+// Everything below is integer arithmetic, so the result cannot depend on how a processor rounds.
+
+namespace {
+
+// Refinement rounds after the cuts; each round only lowers the error, and the later ones
+// lower it by little (see bench/reduce_blocks.cpp for the trade against speed).
+constexpr int refinement_rounds = 16;
+
+// Farther than any two colours are apart (3 * 255 * 255).
+constexpr int beyond_any_distance = 195076;
+
+struct weighted_colour {
+    colour value;
+    std::int64_t count;  // pixels of this colour
+};
+
+using channel_sums = std::array<std::int64_t, 3>;
+
+std::uint32_t key_of(const colour& c) {
+    return std::uint32_t{c[0]} << 16U | std::uint32_t{c[1]} << 8U | std::uint32_t{c[2]};
+}
+
+int distance(const colour& a, const colour& b) {
+    int d = 0;
+    for (std::size_t ch = 0; ch < 3; ++ch) {
+        const int diff = int{a[ch]} - int{b[ch]};
+        d += diff * diff;
+    }
+    return d;
+}
+
+// The error a set's mean takes away from its sum of squares: sum over channels of sum^2 / count.
+// The sums of up to 2^22 pixels keep this within 64 bits.
+std::int64_t explained(const channel_sums& s, std::int64_t count) {
+    return (s[0] * s[0] + s[1] * s[1] + s[2] * s[2]) / count;
+}
+
+// The nearest integer colour to a set's mean, which is the best integer colour for the set.
+colour rounded_mean(const channel_sums& s, std::int64_t count) {
+    colour c{};
+    for (std::size_t ch = 0; ch < 3; ++ch) {
+        c[ch] = static_cast<unsigned char>((2 * s[ch] + count) / (2 * count));
+    }
+    return c;
+}
+
+// A run of colours to be cut in two at `cut` along `axis`, removing `gain` squared error.
+struct colour_box {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t cut = 0;
+    std::int64_t gain = 0;
+};
+
+void sort_along(std::span<weighted_colour> run, std::size_t axis) {
+    // Ties broken by the whole colour: distinct colours then have one order on every library.
+    std::sort(run.begin(), run.end(), [axis](const weighted_colour& a, const weighted_colour& b) {
+        return std::pair(a.value[axis], key_of(a.value)) < std::pair(b.value[axis], key_of(b.value));
+    });
+}
+
+// Finds the cut of colours[begin, end) along one channel that removes the most squared error,
+// and leaves the run sorted along that channel so that the cut is a position.
+colour_box plan_cut(std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end) {
+    colour_box box{begin, end, begin, std::numeric_limits<std::int64_t>::min()};
+    const std::span run{colours.data() + begin, end - begin};
+    if (run.size() < 2) {
+        return box;
+    }
+    channel_sums total{};
+    std::int64_t total_count = 0;
+    for (const auto& c : run) {
+        for (std::size_t ch = 0; ch < 3; ++ch) {
+            total[ch] += c.count * c.value[ch];
+        }
+        total_count += c.count;
+    }
+    const std::int64_t before = explained(total, total_count);
+    std::size_t best_axis = 0;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        sort_along(run, axis);
+        channel_sums lower{};
+        std::int64_t lower_count = 0;
+        for (std::size_t i = 0; i + 1 < run.size(); ++i) {
+            for (std::size_t ch = 0; ch < 3; ++ch) {
+                lower[ch] += run[i].count * run[i].value[ch];
+            }
+            lower_count += run[i].count;
+            const channel_sums upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2]};
+            const std::int64_t gain =
+                explained(lower, lower_count) + explained(upper, total_count - lower_count) - before;
+            if (gain > box.gain) {
+                box.gain = gain;
+                box.cut = begin + i + 1;
+                best_axis = axis;
+            }
+        }
+    }
+    if (best_axis != 2) {
+        sort_along(run, best_axis);
+    }
+    return box;
+}
+
+// The first palette: cut the colour box that gains most until there are `wanted` boxes,
+// then take each box's mean. Needs more distinct colours than `wanted`.
+std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
+    std::vector<colour_box> boxes{plan_cut(colours, 0, colours.size())};
+    while (boxes.size() < wanted) {
+        auto chosen = boxes.end();
+        for (auto it = boxes.begin(); it != boxes.end(); ++it) {
+            if (it->end - it->begin >= 2 && (chosen == boxes.end() || it->gain > chosen->gain)) {
+                chosen = it;
+            }
+        }
+        const colour_box split = *chosen;
+        *chosen = plan_cut(colours, split.begin, split.cut);
+        boxes.push_back(plan_cut(colours, split.cut, split.end));
+    }
+    std::vector<colour> palette;
+    palette.reserve(boxes.size());
+    for (const auto& box : boxes) {
+        channel_sums sums{};
+        std::int64_t count = 0;
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            for (std::size_t ch = 0; ch < 3; ++ch) {
+                sums[ch] += colours[i].count * colours[i].value[ch];
+            }
+            count += colours[i].count;
+        }
+        palette.push_back(rounded_mean(sums, count));
+    }
+    return palette;
+}
+
+// A palette entry filed by the sum of its channels, for the nearest-colour search.
+struct filed_entry {
+    int brightness;
+    colour value;
+    unsigned char index;
+};
+
+int brightness_of(const colour& c) { return int{c[0]} + int{c[1]} + int{c[2]}; }
+
+std::vector<filed_entry> file_palette(const std::vector<colour>& palette) {
+    std::vector<filed_entry> filed;
+    filed.reserve(palette.size());
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        filed.push_back({brightness_of(palette[i]), palette[i], static_cast<unsigned char>(i)});
+    }
+    std::sort(filed.begin(), filed.end(), [](const filed_entry& a, const filed_entry& b) {
+        return std::pair(a.brightness, a.index) < std::pair(b.brightness, b.index);
+    });
+    return filed;
+}
+
+struct nearest_entry {
+    unsigned char index = 0;
+    int distance = beyond_any_distance;
+};
+
+// The nearest entry, the lowest index among equals. Two colours whose channel sums differ by g
+// are at least g * g / 3 apart, so the walk outward from c's own sum stops once g * g passes
+// three times the best distance found: nothing farther out can be as near.
+nearest_entry find_nearest(const std::vector<filed_entry>& filed, const colour& c) {
+    const int own = brightness_of(c);
+    auto up = std::lower_bound(filed.begin(), filed.end(), own,
+                               [](const filed_entry& e, int b) { return e.brightness < b; });
+    auto down = up;
+    nearest_entry best;
+    const auto consider = [&](const filed_entry& e) {
+        const int d = distance(e.value, c);
+        if (d < best.distance || (d == best.distance && e.index < best.index)) {
+            best = {e.index, d};
+        }
+    };
+    bool going_up = up != filed.end();
+    bool going_down = down != filed.begin();
+    while (going_up || going_down) {
+        if (going_up) {
+            const int gap = up->brightness - own;
+            going_up = gap * gap <= 3 * best.distance;
+            if (going_up) {
+                consider(*up);
+                going_up = ++up != filed.end();
+            }
+        }
+        if (going_down) {
+            const int gap = own - std::prev(down)->brightness;
+            going_down = gap * gap <= 3 * best.distance;
+            if (going_down) {
+                consider(*--down);
+                going_down = down != filed.begin();
+            }
+        }
+    }
+    return best;
+}
+
+// Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
+// its colours, and again, until nothing moves. An entry that lost all its colours moves onto
+// the colour that is worst served. Returns each colour's entry for the final palette.
+std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
+    std::vector<unsigned char> nearest(colours.size());
+    std::vector<std::int64_t> error(colours.size());
+    for (int round = 0;; ++round) {
+        const auto filed = file_palette(palette);
+        std::vector<channel_sums> sums(palette.size(), channel_sums{});
+        std::vector<std::int64_t> counts(palette.size(), 0);
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            const auto found = find_nearest(filed, colours[i].value);
+            nearest[i] = found.index;
+            error[i] = found.distance * colours[i].count;
+            for (std::size_t ch = 0; ch < 3; ++ch) {
+                sums[found.index][ch] += colours[i].count * colours[i].value[ch];
+            }
+            counts[found.index] += colours[i].count;
+        }
+        if (round == refinement_rounds) {
+            return nearest;
+        }
+        bool moved = false;
+        for (std::size_t e = 0; e < palette.size(); ++e) {
+            colour next{};
+            if (counts[e] > 0) {
+                next = rounded_mean(sums[e], counts[e]);
+            } else {
+                const auto worst = std::max_element(error.begin(), error.end()) - error.begin();
+                next = colours[static_cast<std::size_t>(worst)].value;
+                error[static_cast<std::size_t>(worst)] = 0;
+            }
+            moved = moved || next != palette[e];
+            palette[e] = next;
+        }
+        if (!moved) {
+            return nearest;
+        }
+    }
+}
+
+}  // namespace
+
+reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_colours) {
+    const std::size_t wanted =
+        std::clamp<std::size_t>(max_colours, 1, static_cast<std::size_t>(block_geometry::palette_entries));
+
+    // Distinct colours in ascending order, and each pixel's position among them.
+    std::vector<std::uint64_t> keyed(pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        keyed[i] = std::uint64_t{key_of(pixels[i])} << 32U | i;
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<weighted_colour> colours;
+    std::vector<std::size_t> colour_of_pixel(pixels.size());
+    for (const auto k : keyed) {
+        const auto pixel = static_cast<std::size_t>(k & 0xffffffffU);
+        if (colours.empty() || colours.back().value != pixels[pixel]) {
+            colours.push_back({pixels[pixel], 0});
+        }
+        ++colours.back().count;
+        colour_of_pixel[pixel] = colours.size() - 1;
+    }
+
+    reduced_colours result;
+    std::vector<unsigned char> entry_of_colour;
+    if (colours.size() <= wanted) {
+        for (std::size_t i = 0; i < colours.size(); ++i) {
+            result.palette.push_back(colours[i].value);
+            entry_of_colour.push_back(static_cast<unsigned char>(i));
+        }
+    } else {
+        result.palette = cut_palette(colours, wanted);
+        entry_of_colour = refine(colours, result.palette);
+    }
+    result.indices.reserve(pixels.size());
+    for (const auto c : colour_of_pixel) {
+        result.indices.push_back(entry_of_colour[c]);
+    }
+    return result;
+}
