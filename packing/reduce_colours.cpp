@@ -54,60 +54,66 @@ colour rounded_mean(const channel_sums& s, std::int64_t count) {
     return c;
 }
 
-// A run of colours to be cut in two at `cut` along `axis`, removing `gain` squared error.
+// A run of colours to be cut in two: those whose channel `axis` is at most `threshold` and the
+// rest, which removes `gain` squared error. Only the set matters, never the order in the run.
 struct colour_box {
     std::size_t begin = 0;
     std::size_t end = 0;
-    std::size_t cut = 0;
-    std::int64_t gain = 0;
+    std::size_t axis = 0;
+    int threshold = 0;
+    std::int64_t gain = std::numeric_limits<std::int64_t>::min();
 };
 
-void sort_along(std::span<weighted_colour> run, std::size_t axis) {
-    // Ties broken by the whole colour: distinct colours then have one order on every library.
-    std::sort(run.begin(), run.end(), [axis](const weighted_colour& a, const weighted_colour& b) {
-        return std::pair(a.value[axis], key_of(a.value)) < std::pair(b.value[axis], key_of(b.value));
-    });
-}
+struct channel_bin {
+    std::int64_t count = 0;
+    channel_sums sums{};
+};
 
-// Finds the cut of colours[begin, end) along one channel that removes the most squared error,
-// and leaves the run sorted along that channel so that the cut is a position.
-colour_box plan_cut(std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end) {
-    colour_box box{begin, end, begin, std::numeric_limits<std::int64_t>::min()};
-    const std::span run{colours.data() + begin, end - begin};
-    if (run.size() < 2) {
+// Finds the cut of colours[begin, end) across one channel that removes the most squared error,
+// from the run's counts and sums per channel value: no sorting.
+colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
+                    std::array<channel_bin, 256>& bins) {
+    colour_box box{begin, end};
+    if (end - begin < 2) {
         return box;
     }
-    channel_sums total{};
-    std::int64_t total_count = 0;
-    for (const auto& c : run) {
-        for (std::size_t ch = 0; ch < 3; ++ch) {
-            total[ch] += c.count * c.value[ch];
-        }
-        total_count += c.count;
-    }
-    const std::int64_t before = explained(total, total_count);
-    std::size_t best_axis = 0;
+    const std::span run{colours.data() + begin, end - begin};
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        sort_along(run, axis);
-        channel_sums lower{};
-        std::int64_t lower_count = 0;
-        for (std::size_t i = 0; i + 1 < run.size(); ++i) {
+        const auto [low, high] = std::minmax_element(run.begin(), run.end(), [axis](const auto& a, const auto& b) {
+            return a.value[axis] < b.value[axis];
+        });
+        const int first = low->value[axis];
+        const int last = high->value[axis];
+        std::fill(bins.begin() + first, bins.begin() + last + 1, channel_bin{});
+        channel_bin total;
+        for (const auto& c : run) {
+            auto& bin = bins[c.value[axis]];
+            bin.count += c.count;
             for (std::size_t ch = 0; ch < 3; ++ch) {
-                lower[ch] += run[i].count * run[i].value[ch];
+                bin.sums[ch] += c.count * c.value[ch];
+                total.sums[ch] += c.count * c.value[ch];
             }
-            lower_count += run[i].count;
-            const channel_sums upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2]};
+            total.count += c.count;
+        }
+        const std::int64_t before = explained(total.sums, total.count);
+        channel_bin lower;
+        for (int v = first; v < last; ++v) {
+            const auto& bin = bins[static_cast<std::size_t>(v)];
+            if (bin.count == 0) {
+                continue;
+            }
+            lower.count += bin.count;
+            channel_sums upper{};
+            for (std::size_t ch = 0; ch < 3; ++ch) {
+                lower.sums[ch] += bin.sums[ch];
+                upper[ch] = total.sums[ch] - lower.sums[ch];
+            }
             const std::int64_t gain =
-                explained(lower, lower_count) + explained(upper, total_count - lower_count) - before;
+                explained(lower.sums, lower.count) + explained(upper, total.count - lower.count) - before;
             if (gain > box.gain) {
-                box.gain = gain;
-                box.cut = begin + i + 1;
-                best_axis = axis;
+                box = {begin, end, axis, v, gain};
             }
         }
-    }
-    if (best_axis != 2) {
-        sort_along(run, best_axis);
     }
     return box;
 }
@@ -115,7 +121,8 @@ colour_box plan_cut(std::vector<weighted_colour>& colours, std::size_t begin, st
 // The first palette: cut the colour box that gains most until there are `wanted` boxes,
 // then take each box's mean. Needs more distinct colours than `wanted`.
 std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
-    std::vector<colour_box> boxes{plan_cut(colours, 0, colours.size())};
+    std::array<channel_bin, 256> bins;  // one per channel value, reused by every cut
+    std::vector<colour_box> boxes{plan_cut(colours, 0, colours.size(), bins)};
     while (boxes.size() < wanted) {
         auto chosen = boxes.end();
         for (auto it = boxes.begin(); it != boxes.end(); ++it) {
@@ -124,8 +131,14 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
             }
         }
         const colour_box split = *chosen;
-        *chosen = plan_cut(colours, split.begin, split.cut);
-        boxes.push_back(plan_cut(colours, split.cut, split.end));
+        const auto cut = std::partition(colours.begin() + static_cast<std::ptrdiff_t>(split.begin),
+                                        colours.begin() + static_cast<std::ptrdiff_t>(split.end),
+                                        [&split](const weighted_colour& c) {
+                                            return c.value[split.axis] <= split.threshold;
+                                        });
+        const auto middle = static_cast<std::size_t>(cut - colours.begin());
+        *chosen = plan_cut(colours, split.begin, middle, bins);
+        boxes.push_back(plan_cut(colours, middle, split.end, bins));
     }
     std::vector<colour> palette;
     palette.reserve(boxes.size());
