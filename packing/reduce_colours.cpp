@@ -165,15 +165,31 @@ struct filed_entry {
 
 int brightness_of(const colour& c) { return int{c[0]} + int{c[1]} + int{c[2]}; }
 
-std::vector<filed_entry> file_palette(const std::vector<colour>& palette) {
-    std::vector<filed_entry> filed;
-    filed.reserve(palette.size());
+constexpr std::size_t brightness_levels = 3 * 255 + 1;
+
+// The entries by brightness, and for every brightness where the first entry as bright or
+// brighter stands.
+struct filed_palette {
+    std::vector<filed_entry> entries;
+    std::array<std::size_t, brightness_levels> first_at{};
+};
+
+filed_palette file_palette(const std::vector<colour>& palette) {
+    filed_palette filed;
+    filed.entries.reserve(palette.size());
     for (std::size_t i = 0; i < palette.size(); ++i) {
-        filed.push_back({brightness_of(palette[i]), palette[i], static_cast<unsigned char>(i)});
+        filed.entries.push_back({brightness_of(palette[i]), palette[i], static_cast<unsigned char>(i)});
     }
-    std::sort(filed.begin(), filed.end(), [](const filed_entry& a, const filed_entry& b) {
+    std::sort(filed.entries.begin(), filed.entries.end(), [](const filed_entry& a, const filed_entry& b) {
         return std::pair(a.brightness, a.index) < std::pair(b.brightness, b.index);
     });
+    std::size_t next = 0;
+    for (std::size_t level = 0; level < brightness_levels; ++level) {
+        while (next < filed.entries.size() && static_cast<std::size_t>(filed.entries[next].brightness) < level) {
+            ++next;
+        }
+        filed.first_at[level] = next;
+    }
     return filed;
 }
 
@@ -182,15 +198,14 @@ struct nearest_entry {
     int distance = beyond_any_distance;
 };
 
-// The nearest entry, the lowest index among equals. Two colours whose channel sums differ by g
+// The nearest entry, the lowest index among equals, given one entry and its distance as a start. Two colours whose channel sums differ by g
 // are at least g * g / 3 apart, so the walk outward from c's own sum stops once g * g passes
 // three times the best distance found: nothing farther out can be as near.
-nearest_entry find_nearest(const std::vector<filed_entry>& filed, const colour& c) {
+nearest_entry find_nearest(const filed_palette& palette, const colour& c, nearest_entry best) {
     const int own = brightness_of(c);
-    auto up = std::lower_bound(filed.begin(), filed.end(), own,
-                               [](const filed_entry& e, int b) { return e.brightness < b; });
+    const auto& filed = palette.entries;
+    auto up = filed.begin() + static_cast<std::ptrdiff_t>(palette.first_at[static_cast<std::size_t>(own)]);
     auto down = up;
-    nearest_entry best;
     const auto consider = [&](const filed_entry& e) {
         const int d = distance(e.value, c);
         if (d < best.distance || (d == best.distance && e.index < best.index)) {
@@ -231,7 +246,9 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
         std::vector<channel_sums> sums(palette.size(), channel_sums{});
         std::vector<std::int64_t> counts(palette.size(), 0);
         for (std::size_t i = 0; i < colours.size(); ++i) {
-            const auto found = find_nearest(filed, colours[i].value);
+            // The entry nearest last round is likely still near: its distance bounds the search.
+            const auto found =
+                find_nearest(filed, colours[i].value, {nearest[i], distance(palette[nearest[i]], colours[i].value)});
             nearest[i] = found.index;
             error[i] = found.distance * colours[i].count;
             for (std::size_t ch = 0; ch < 3; ++ch) {
