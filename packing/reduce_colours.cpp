@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <utility>
 
 // Everything below is integer arithmetic, so the result cannot depend on how a processor rounds.
@@ -16,6 +17,10 @@ namespace {
 // lower it by little (see bench/reduce_blocks.cpp for the trade against speed).
 constexpr int refinement_rounds = 16;
 
+// Up to this many entries moved in a round, a colour whose own entry stayed put is checked
+// against those alone rather than searched for anew.
+constexpr std::size_t few_moved = 8;
+
 // Farther than any two colours are apart (3 * 255 * 255).
 constexpr int beyond_any_distance = 195076;
 
@@ -25,10 +30,6 @@ struct weighted_colour {
 };
 
 using channel_sums = std::array<std::int64_t, 3>;
-
-std::uint32_t key_of(const colour& c) {
-    return std::uint32_t{c[0]} << 16U | std::uint32_t{c[1]} << 8U | std::uint32_t{c[2]};
-}
 
 int distance(const colour& a, const colour& b) {
     int d = 0;
@@ -54,51 +55,54 @@ colour rounded_mean(const channel_sums& s, std::int64_t count) {
     return c;
 }
 
+struct colour_total {
+    std::int64_t count = 0;
+    channel_sums sums{};
+};
+
 // A run of colours to be cut in two: those whose channel `axis` is at most `threshold` and the
 // rest, which removes `gain` squared error. Only the set matters, never the order in the run.
 struct colour_box {
     std::size_t begin = 0;
     std::size_t end = 0;
+    colour_total total;
     std::size_t axis = 0;
     int threshold = 0;
     std::int64_t gain = std::numeric_limits<std::int64_t>::min();
 };
 
-struct channel_bin {
-    std::int64_t count = 0;
-    channel_sums sums{};
-};
+// Per channel and channel value, the totals of a run's colours; all zero between cuts.
+using channel_bins = std::array<std::array<colour_total, 256>, 3>;
 
 // Finds the cut of colours[begin, end) across one channel that removes the most squared error,
-// from the run's counts and sums per channel value: no sorting.
+// from the run's totals per channel value: no sorting.
 colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
-                    std::array<channel_bin, 256>& bins) {
-    colour_box box{begin, end};
-    if (end - begin < 2) {
-        return box;
-    }
-    const std::span run{colours.data() + begin, end - begin};
-    for (std::size_t axis = 0; axis < 3; ++axis) {
-        const auto [low, high] = std::minmax_element(run.begin(), run.end(), [axis](const auto& a, const auto& b) {
-            return a.value[axis] < b.value[axis];
-        });
-        const int first = low->value[axis];
-        const int last = high->value[axis];
-        std::fill(bins.begin() + first, bins.begin() + last + 1, channel_bin{});
-        channel_bin total;
-        for (const auto& c : run) {
-            auto& bin = bins[c.value[axis]];
+                    channel_bins& bins) {
+    colour_box box;
+    box.begin = begin;
+    box.end = end;
+    std::array<int, 3> first{255, 255, 255};
+    std::array<int, 3> last{0, 0, 0};
+    for (std::size_t i = begin; i < end; ++i) {
+        const auto& c = colours[i];
+        const channel_sums weighted{c.count * c.value[0], c.count * c.value[1], c.count * c.value[2]};
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            auto& bin = bins[axis][c.value[axis]];
             bin.count += c.count;
+            box.total.sums[axis] += weighted[axis];
             for (std::size_t ch = 0; ch < 3; ++ch) {
-                bin.sums[ch] += c.count * c.value[ch];
-                total.sums[ch] += c.count * c.value[ch];
+                bin.sums[ch] += weighted[ch];
             }
-            total.count += c.count;
+            first[axis] = std::min(first[axis], int{c.value[axis]});
+            last[axis] = std::max(last[axis], int{c.value[axis]});
         }
-        const std::int64_t before = explained(total.sums, total.count);
-        channel_bin lower;
-        for (int v = first; v < last; ++v) {
-            const auto& bin = bins[static_cast<std::size_t>(v)];
+        box.total.count += c.count;
+    }
+    const std::int64_t before = explained(box.total.sums, box.total.count);
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        colour_total lower;
+        for (int v = first[axis]; v <= last[axis]; ++v) {
+            auto& bin = bins[axis][static_cast<std::size_t>(v)];
             if (bin.count == 0) {
                 continue;
             }
@@ -106,12 +110,18 @@ colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t beg
             channel_sums upper{};
             for (std::size_t ch = 0; ch < 3; ++ch) {
                 lower.sums[ch] += bin.sums[ch];
-                upper[ch] = total.sums[ch] - lower.sums[ch];
+                upper[ch] = box.total.sums[ch] - lower.sums[ch];
+            }
+            bin = {};
+            if (v == last[axis]) {
+                break;
             }
             const std::int64_t gain =
-                explained(lower.sums, lower.count) + explained(upper, total.count - lower.count) - before;
+                explained(lower.sums, lower.count) + explained(upper, box.total.count - lower.count) - before;
             if (gain > box.gain) {
-                box = {begin, end, axis, v, gain};
+                box.gain = gain;
+                box.axis = axis;
+                box.threshold = v;
             }
         }
     }
@@ -121,7 +131,7 @@ colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t beg
 // The first palette: cut the colour box that gains most until there are `wanted` boxes,
 // then take each box's mean. Needs more distinct colours than `wanted`.
 std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
-    std::array<channel_bin, 256> bins;  // one per channel value, reused by every cut
+    channel_bins bins{};
     std::vector<colour_box> boxes{plan_cut(colours, 0, colours.size(), bins)};
     while (boxes.size() < wanted) {
         auto chosen = boxes.end();
@@ -143,15 +153,7 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     std::vector<colour> palette;
     palette.reserve(boxes.size());
     for (const auto& box : boxes) {
-        channel_sums sums{};
-        std::int64_t count = 0;
-        for (std::size_t i = box.begin; i < box.end; ++i) {
-            for (std::size_t ch = 0; ch < 3; ++ch) {
-                sums[ch] += colours[i].count * colours[i].value[ch];
-            }
-            count += colours[i].count;
-        }
-        palette.push_back(rounded_mean(sums, count));
+        palette.push_back(rounded_mean(box.total.sums, box.total.count));
     }
     return palette;
 }
@@ -241,25 +243,38 @@ nearest_entry find_nearest(const filed_palette& palette, const colour& c, neares
 std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
     std::vector<unsigned char> nearest(colours.size());
     std::vector<std::int64_t> error(colours.size());
+    std::vector<bool> moved(palette.size(), true);
+    std::vector<unsigned char> moved_entries;
     for (int round = 0;; ++round) {
         const auto filed = file_palette(palette);
         std::vector<channel_sums> sums(palette.size(), channel_sums{});
         std::vector<std::int64_t> counts(palette.size(), 0);
         for (std::size_t i = 0; i < colours.size(); ++i) {
-            // The entry nearest last round is likely still near: its distance bounds the search.
-            const auto found =
-                find_nearest(filed, colours[i].value, {nearest[i], distance(palette[nearest[i]], colours[i].value)});
+            const colour& c = colours[i].value;
+            nearest_entry found{nearest[i], distance(palette[nearest[i]], c)};
+            if (moved[found.index] || moved_entries.size() > few_moved) {
+                // The entry nearest last round is likely still near: its distance bounds the search.
+                found = find_nearest(filed, c, found);
+            } else {
+                // Entries that stayed put are no nearer than before; only those that moved may be.
+                for (const auto e : moved_entries) {
+                    const int d = distance(palette[e], c);
+                    if (d < found.distance || (d == found.distance && e < found.index)) {
+                        found = {e, d};
+                    }
+                }
+            }
             nearest[i] = found.index;
             error[i] = found.distance * colours[i].count;
             for (std::size_t ch = 0; ch < 3; ++ch) {
-                sums[found.index][ch] += colours[i].count * colours[i].value[ch];
+                sums[found.index][ch] += colours[i].count * c[ch];
             }
             counts[found.index] += colours[i].count;
         }
         if (round == refinement_rounds) {
             return nearest;
         }
-        bool moved = false;
+        moved_entries.clear();
         for (std::size_t e = 0; e < palette.size(); ++e) {
             colour next{};
             if (counts[e] > 0) {
@@ -269,13 +284,36 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
                 next = colours[static_cast<std::size_t>(worst)].value;
                 error[static_cast<std::size_t>(worst)] = 0;
             }
-            moved = moved || next != palette[e];
+            moved[e] = next != palette[e];
+            if (moved[e]) {
+                moved_entries.push_back(static_cast<unsigned char>(e));
+            }
             palette[e] = next;
         }
-        if (!moved) {
+        if (moved_entries.empty()) {
             return nearest;
         }
     }
+}
+
+// Pixel positions in ascending order of colour (blue, then green, then red): one stable
+// counting pass per channel, last channel first.
+std::vector<std::size_t> pixels_by_colour(std::span<const colour> pixels) {
+    std::vector<std::size_t> order(pixels.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::vector<std::size_t> sorted(pixels.size());
+    for (std::size_t ch = 3; ch-- > 0;) {
+        std::array<std::size_t, 257> start{};
+        for (const auto& p : pixels) {
+            ++start[std::size_t{p[ch]} + 1];
+        }
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        for (const auto i : order) {
+            sorted[start[pixels[i][ch]]++] = i;
+        }
+        order.swap(sorted);
+    }
+    return order;
 }
 
 }  // namespace
@@ -285,15 +323,9 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
         std::clamp<std::size_t>(max_colours, 1, static_cast<std::size_t>(block_geometry::palette_entries));
 
     // Distinct colours in ascending order, and each pixel's position among them.
-    std::vector<std::uint64_t> keyed(pixels.size());
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        keyed[i] = std::uint64_t{key_of(pixels[i])} << 32U | i;
-    }
-    std::sort(keyed.begin(), keyed.end());
     std::vector<weighted_colour> colours;
     std::vector<std::size_t> colour_of_pixel(pixels.size());
-    for (const auto k : keyed) {
-        const auto pixel = static_cast<std::size_t>(k & 0xffffffffU);
+    for (const auto pixel : pixels_by_colour(pixels)) {
         if (colours.empty() || colours.back().value != pixels[pixel]) {
             colours.push_back({pixels[pixel], 0});
         }
