@@ -7,6 +7,7 @@
 
 #include "app/files.h"
 #include "app/messages.h"
+#include "conversion/block_geometry.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "conversion/convert_blocks.h"
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     picture pic;
     const picture_problem problem = read_picture(in.get(), pic);
-    check((problem == picture_problem::none) == static_cast<bool>(pic.pixels));
+    check((problem == picture_problem::none) == (pic.pixels || pic.file != nullptr));
     if (problem != picture_problem::none) return 0;
     check(pic.width > 0 && pic.height > 0 && pic.width % 64 == 0 && pic.height % 64 == 0);
 
@@ -88,11 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t row = static_cast<std::size_t>(pic.width) * 3;
     const auto rows = static_cast<std::size_t>(pic.height);
     check(bmp.size() == 54 + row * rows);
+    std::vector<unsigned char> buffer;
     for (std::size_t y = 0; y < rows; ++y) {
-        const unsigned char* from = pic.pixels.get() + y * row;
+        const std::optional<block_row> block = read_block_row(pic, y / 64, buffer);
+        check(block.has_value());
+        const unsigned char* from = block->first + static_cast<std::ptrdiff_t>(y % 64) * block->row_step;
         const unsigned char* to = bmp.data() + 54 + (rows - 1 - y) * row;
+        const std::size_t blue = block->rgb ? 2 : 0;
         for (std::size_t x = 0; x < row; x += 3) {
-            check(to[x] == from[x + 2] && to[x + 1] == from[x + 1] && to[x + 2] == from[x]);
+            check(to[x] == from[x + blue] && to[x + 1] == from[x + 1] && to[x + 2] == from[x + 2 - blue]);
         }
     }
     return 0;

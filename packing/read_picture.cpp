@@ -109,6 +109,17 @@ std::vector<unsigned char> expand_rle_bitmap(std::FILE* in, std::size_t width, s
     return std::ferror(in) != 0 ? std::vector<unsigned char>{} : plain;
 }
 
+// Whether `head` starts an uncompressed 24-bit BMP whose pixel rows all lie within `in`, below
+// the offsets a plain seek reaches everywhere; its rows are then read straight from the file.
+bool is_complete_24_bit_bitmap(std::span<const unsigned char> head, std::FILE* in, std::size_t pixel_bytes) {
+    if (head.size() < bmp_header_bytes || head[0] != 'B' || head[1] != 'M' || u32_at(head, 14) < 40 ||
+        (u32_at(head, 26) != (24U << 16 | 1U)) || u32_at(head, 30) != 0) {
+        return false;
+    }
+    const std::size_t end = u32_at(head, 10) + pixel_bytes;
+    return end <= INT_MAX && std::fseek(in, 0, SEEK_END) == 0 && std::ftell(in) >= static_cast<long>(end);
+}
+
 bool fits_blocks(std::int32_t width, std::int32_t height) {
     return width > 0 && height > 0 && width % block_geometry::block_side == 0 &&
            height % block_geometry::block_side == 0;
@@ -134,6 +145,14 @@ picture_problem read_picture(std::FILE* in, picture& into) {
     if (!rle && into.height < 0 && into.height != INT_MIN) into.height = -into.height;
     if (std::ferror(in) != 0) return picture_problem::unreadable;
     if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
+    const std::size_t row_bytes = static_cast<std::size_t>(into.width) * rgb_channels;
+    // The pixels the file holds, as stored, need no decoding: they are read as they are packed.
+    if (is_complete_24_bit_bitmap(got, in, row_bytes * static_cast<std::size_t>(into.height))) {
+        into.file = in;
+        into.rows_at = static_cast<long>(u32_at(head, 10));
+        into.bottom_up = static_cast<std::int32_t>(u32_at(head, 22)) > 0;
+        return picture_problem::none;
+    }
     if (std::fseek(in, 0, SEEK_SET) != 0) return picture_problem::unreadable;
 
     int width = 0;
@@ -154,4 +173,21 @@ picture_problem read_picture(std::FILE* in, picture& into) {
         return picture_problem::unreadable;
     }
     return picture_problem::none;
+}
+
+std::optional<block_row> read_block_row(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
+    const std::size_t side = block_geometry::block_side;
+    const auto row_bytes = static_cast<std::ptrdiff_t>(pic.width) * rgb_channels;
+    if (pic.pixels) return block_row{pic.pixels.get() + static_cast<std::ptrdiff_t>(index * side) * row_bytes, row_bytes, true};
+
+    // Stored bottom row first, the block-row's top row is the last of the 64 read.
+    const std::size_t rows = static_cast<std::size_t>(pic.height);
+    const std::size_t first_row = pic.bottom_up ? rows - (index + 1) * side : index * side;
+    buffer.resize(side * static_cast<std::size_t>(row_bytes));
+    if (std::fseek(pic.file, pic.rows_at + static_cast<long>(first_row) * row_bytes, SEEK_SET) != 0 ||
+        std::fread(buffer.data(), 1, buffer.size(), pic.file) != buffer.size()) {
+        return std::nullopt;
+    }
+    if (pic.bottom_up) return block_row{buffer.data() + (side - 1) * static_cast<std::size_t>(row_bytes), -row_bytes, false};
+    return block_row{buffer.data(), row_bytes, false};
 }
