@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times whole runs of the quorvex program on the "area" picture against the io_floor
 # program (the same file traffic, no pixel work), taking turns, and prints medians,
-# quartiles and the ratio quorvex / floor.
+# quartiles and the ratio quorvex / floor. Each turn also packs the bitmap quorvex wrote back
+# into tile data with quorvex-pack (all 256 indices in every block, none needs reduction) and prints
+# the ratio quorvex-pack / quorvex.
 #
 #   bench/process_ratio.sh [BUILD_DIR] [RUNS]      defaults: build 31
 set -euo pipefail
@@ -10,9 +12,10 @@ build=${1:-build}
 runs=${2:-31}
 warmup=3
 quorvex=$build/quorvex
+pack=$build/quorvex-pack
 floor=$build/bench/io_floor
 make_input=$build/bench/make_bench_input
-for program in "$quorvex" "$floor" "$make_input"; do
+for program in "$quorvex" "$pack" "$floor" "$make_input"; do
   [[ -x $program ]] || { echo "missing $program: build with Google Benchmark installed" >&2; exit 1; }
 done
 
@@ -28,7 +31,7 @@ time_run() {
   echo $(( ${end/./} - ${start/./} ))
 }
 
-quorvex_us=() floor_us=()
+quorvex_us=() floor_us=() pack_us=()
 for ((i = 0; i < warmup + runs; i++)); do
   # Both write the same output path; alternate who goes first so neither always inherits
   # the other's pending disk writes.
@@ -39,7 +42,8 @@ for ((i = 0; i < warmup + runs; i++)); do
     f=$(time_run "$floor" "$dir/area.tis" "$dir/area.bmp" "$width" "$height")
     q=$(time_run "$quorvex" "$dir/area.tis" "$width" "$height")
   fi
-  if ((i >= warmup)); then quorvex_us+=("$q"); floor_us+=("$f"); fi
+  p=$(time_run "$pack" "$dir/area.bmp" "$dir/packed.tis")
+  if ((i >= warmup)); then quorvex_us+=("$q"); floor_us+=("$f"); pack_us+=("$p"); fi
 done
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -64,3 +68,10 @@ printf 'quorvex/floor      %s\n' "$(for ((i = 0; i < runs; i++)); do
 done | summary "" 1 3)"
 awk -v q="$(printf '%s\n' "${quorvex_us[@]}" | median)" -v f="$(printf '%s\n' "${floor_us[@]}" | median)" \
   'BEGIN { printf "ratio of medians   %.3f\n", q / f }'
+printf 'quorvex-pack       %s\n' "$(printf '%s\n' "${pack_us[@]}" | summary " ms" 1000 1)"
+printf 'pack/quorvex       %s\n' "$(for ((i = 0; i < runs; i++)); do
+  awk -v p="${pack_us[i]}" -v q="${quorvex_us[i]}" 'BEGIN { print p / q }'
+done | summary "" 1 3)"
+# The packed tile data must convert back to the very bitmap it came from.
+"$quorvex" "$dir/packed.tis" "$width" "$height" >/dev/null
+cmp -s "$dir/packed.bmp" "$dir/area.bmp" || { echo "quorvex-pack did not pack the bitmap exactly" >&2; exit 1; }
