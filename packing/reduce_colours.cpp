@@ -13,8 +13,8 @@
 
 namespace {
 
-// Refinement rounds after the cuts; each round only lowers the error, and the later ones
-// lower it by little (see bench/reduce_blocks.cpp for the trade against speed).
+// Refinement rounds after the cuts at most; each round only lowers the error. Blocks of
+// photographs settle after about six, and later rounds gain next to nothing.
 constexpr int refinement_rounds = 16;
 
 // Up to this many entries moved in a round, a colour whose own entry stayed put is checked
@@ -196,9 +196,10 @@ struct nearest_entry {
     int distance = beyond_any_distance;
 };
 
-// The nearest entry, the lowest index among equals, given one entry and its distance as a start. Two colours whose channel sums differ by g
-// are at least g * g / 3 apart, so the walk outward from c's own sum stops once g * g passes
-// three times the best distance found: nothing farther out can be as near.
+// The nearest entry, the lowest index among equals, given one entry and its distance as a start.
+// Two colours whose channel sums differ by g are at least g * g / 3 apart, so the walk outward
+// from c's own sum stops once g * g passes three times the best distance found: nothing farther
+// out can be as near.
 nearest_entry find_nearest(const filed_palette& palette, const colour& c, nearest_entry best) {
     const int own = brightness_of(c);
     const auto& filed = palette.entries;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -12,8 +13,12 @@ int distance(const colour& a, const colour& b) {
     return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]);
 }
 
-colour rounded_mean(const std::array<int, 4>& sums_and_count) {
-    const auto& s = sums_and_count;
+// Channel sums and pixel count of a group of pixels.
+using group_sums = std::array<int, 4>;
+
+void add(group_sums& s, const colour& c) { s = {s[0] + c[0], s[1] + c[1], s[2] + c[2], s[3] + 1}; }
+
+colour rounded_mean(const group_sums& s) {
     return {static_cast<unsigned char>((2 * s[0] + s[3]) / (2 * s[3])),
             static_cast<unsigned char>((2 * s[1] + s[3]) / (2 * s[3])),
             static_cast<unsigned char>((2 * s[2] + s[3]) / (2 * s[3]))};
@@ -37,14 +42,13 @@ TEST(ReduceColours, IsExactUpToTheLimitAndMapsToTheNearestBeyondIt) {
         EXPECT_GE(c.max_colours, reduced.palette.size());
         ASSERT_EQ(pixels.size(), reduced.indices.size());
         int total_error = 0;
-        std::vector<std::array<int, 4>> sums(reduced.palette.size());  // channels, then count
+        std::vector<group_sums> sums(reduced.palette.size());
         for (std::size_t i = 0; i < pixels.size(); ++i) {
             ASSERT_GT(reduced.palette.size(), reduced.indices[i]);
             const int error = distance(pixels[i], reduced.palette[reduced.indices[i]]);
             for (const auto& entry : reduced.palette) ASSERT_LE(error, distance(pixels[i], entry));
             total_error += error;
-            auto& s = sums[reduced.indices[i]];
-            s = {s[0] + pixels[i][0], s[1] + pixels[i][1], s[2] + pixels[i][2], s[3] + 1};
+            add(sums[reduced.indices[i]], pixels[i]);
         }
         EXPECT_EQ(c.distinct <= c.max_colours, total_error == 0);
         // Refined to the end: every entry in use is the rounded mean of its pixels.
@@ -82,11 +86,8 @@ TEST(ReduceColours, ReachesTheBestGroupingOfAFewColours) {
         int best = 1 << 30;  // every grouping in turn, counting in base max_colours
         std::vector<std::size_t> group(pixels.size(), 0);
         for (std::size_t i = 0; i < group.size();) {
-            std::vector<std::array<int, 4>> sums(c.max_colours);  // channels, then count
-            for (std::size_t p = 0; p < pixels.size(); ++p) {
-                sums[group[p]] = {sums[group[p]][0] + pixels[p][0], sums[group[p]][1] + pixels[p][1],
-                                  sums[group[p]][2] + pixels[p][2], sums[group[p]][3] + 1};
-            }
+            std::vector<group_sums> sums(c.max_colours);
+            for (std::size_t p = 0; p < pixels.size(); ++p) add(sums[group[p]], pixels[p]);
             int error = 0;
             for (std::size_t p = 0; p < pixels.size(); ++p) error += distance(pixels[p], rounded_mean(sums[group[p]]));
             best = std::min(best, error);
@@ -94,7 +95,9 @@ TEST(ReduceColours, ReachesTheBestGroupingOfAFewColours) {
         }
         const auto reduced = reduce_colours(pixels, c.max_colours);
         int error = 0;
-        for (std::size_t i = 0; i < pixels.size(); ++i) error += distance(pixels[i], reduced.palette[reduced.indices[i]]);
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            error += distance(pixels[i], reduced.palette[reduced.indices[i]]);
+        }
         EXPECT_LE(best, error);
         EXPECT_LE(error * 100, best * (100 + c.slack));
     }
