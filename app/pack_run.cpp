@@ -1,11 +1,9 @@
 #include "app/pack_run.h"
 
-#include <filesystem>
 #include <string>
-#include <string_view>
-#include <system_error>
 
 #include "app/files.h"
+#include "app/help_and_version.h"
 #include "app/messages.h"
 #include "conversion/block_geometry.h"
 #include "packing/pack_blocks.h"
@@ -14,6 +12,7 @@
 namespace {
 
 constexpr int exit_packed = 0;
+constexpr int exit_answered = 0;
 constexpr int exit_failed = 1;
 
 std::string size_text(std::int64_t width, std::int64_t height) {
@@ -24,14 +23,7 @@ std::string size_text(std::int64_t width, std::int64_t height) {
 
 int pack_run(int argc, const char* const* argv, std::ostream& out) {
     say(out, messages::banner);
-    if (argc == 2) {
-        const std::string_view option = argv[1];
-        if (option == "--version" || option == "-V") return exit_packed;
-        if (option == "--help" || option == "-h") {
-            say(out, pack_messages::usage);
-            return exit_packed;
-        }
-    }
+    if (answered_help_or_version(argc, argv, pack_messages::usage, out)) return exit_answered;
     if (argc < 3) {
         say(out, pack_messages::usage);
         return exit_failed;
@@ -39,13 +31,9 @@ int pack_run(int argc, const char* const* argv, std::ostream& out) {
 
     const std::string picture_name = argv[1];
     const std::string output_name = argv[2];
-    std::error_code ignored;
-    // Some systems open a directory for reading without complaint; it is never a picture.
     const stdio_file input = stdio_file::open(picture_name, "rb");
     picture pic;
-    const picture_problem problem = input && !std::filesystem::is_directory(picture_name, ignored)
-                                        ? read_picture(input.get(), pic)
-                                        : picture_problem::unreadable;
+    const picture_problem problem = input ? read_picture(input.get(), pic) : picture_problem::unreadable;
     if (problem == picture_problem::unreadable) {
         say(out, picture_name, pack_messages::not_a_picture);
         return exit_failed;
@@ -56,12 +44,12 @@ int pack_run(int argc, const char* const* argv, std::ostream& out) {
         return exit_failed;
     }
 
-    // Creating the output would truncate the picture, by any of its names.
-    if (std::filesystem::equivalent(picture_name, output_name, ignored)) {
+    // Replacing the picture would lose it whole; it is refused by file identity, not by name.
+    pending_output output = pending_output::create(output_name, input.get());
+    if (output.refused() == pending_output::refusal::is_input) {
         say(out, messages::cannot_open_output, output_name, messages::output_is_input);
         return exit_failed;
     }
-    pending_output output = pending_output::create(output_name);
     if (!output) {
         say(out, messages::cannot_open_output, output_name);
         return exit_failed;
@@ -74,5 +62,6 @@ int pack_run(int argc, const char* const* argv, std::ostream& out) {
     const std::int64_t side = block_geometry::block_side;
     say(out, pack_messages::written, size_text(pic.width / side, pic.height / side),
         std::string(pack_messages::blocks_reduced) + std::to_string(*reduced) + std::string(pack_messages::reduced_to_256));
-    return exit_packed;
+    // A script that cannot be told the outcome must not take the run for a success.
+    return out ? exit_packed : exit_failed;
 }

@@ -24,15 +24,33 @@ using names = std::vector<std::string>;
 
 }  // namespace
 
-TEST(CommandLine, TooFewArgumentsShowUsageAndCreateNothing) {
-    for (const names& args : {names{}, names{"t.tis"}, names{"t.tis", "1"}}) {
-        SCOPED_TRACE(std::to_string(args.size()) + " arguments");
+// A flag is answered only when it is the one argument; anywhere else it is a name as before.
+TEST(CommandLine, FewArgumentsOrAFlagCreateNothing) {
+    struct row {
+        names args;
+        std::string out;
+        int status;
+    };
+    const row rows[] = {
+        {{}, banner + usage, 1},
+        {{"t.tis"}, banner + usage, 1},
+        {{"t.tis", "1"}, banner + usage, 1},
+        {{"--help"}, banner + usage, 0},
+        {{"-h"}, banner + usage, 0},
+        {{"--version"}, banner, 0},
+        {{"-V"}, banner, 0},
+        {{"-v"}, banner + usage, 1},
+        {{"--version", "x"}, banner + usage, 1},
+        {{"--help", "1", "1"}, banner + "--help is not a tis file!\n", 1},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.args));
         scoped_temp_dir dir;
         write_file(dir.path() / "t.tis", tile_records(1));
-        const program_outcome r = run_quorvex(dir.path(), args);
-        EXPECT_EQ(banner + usage, r.out);
-        EXPECT_EQ("", r.err);
-        EXPECT_EQ(1, r.status);
+        const program_outcome outcome = run_quorvex(dir.path(), r.args);
+        EXPECT_EQ(r.out, outcome.out);
+        EXPECT_EQ("", outcome.err);
+        EXPECT_EQ(r.status, outcome.status);
         EXPECT_EQ(names{"t.tis"}, dir.entries());
     }
 }

@@ -125,6 +125,7 @@ TEST(ConvertBlocks, MatchesTheReferenceOnEveryWidthHeightAndWhereverTheInputEnds
         {"one record later", [](std::size_t n) { return (n + 1) * 5120; }},
         {"inside a palette", [](std::size_t n) { return n / 2 * 5120 + 701; }},
         {"right after a palette", [](std::size_t n) { return n / 2 * 5120 + 1024; }},
+        {"one byte into the indices", [](std::size_t n) { return n / 2 * 5120 + 1025; }},
         {"inside the indices", [](std::size_t n) { return n / 2 * 5120 + 1024 + 2049; }},
         {"on a record boundary", [](std::size_t n) { return n / 2 * 5120; }},
         {"before the first byte", [](std::size_t) { return std::size_t{0}; }},

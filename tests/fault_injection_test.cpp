@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/files.h"
+#include "app/run.h"
 #include "tests/run_program.h"
 #include "tests/test_support.h"
 
@@ -30,6 +31,11 @@ namespace {
 const std::string banner = "Quorvex v1.0 by Velkaran\n";
 const std::string success = "Tis file converted successfully!\n";
 const std::string failure = "Conversion failed!\n";
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
 
 struct fault {
     std::string why;
@@ -39,7 +45,7 @@ struct fault {
     int status;
     std::string created;                             // the bitmap a successful run leaves, or ""
     std::uint64_t created_bytes = 0;
-    std::optional<rlim_t> file_size_limit = std::nullopt;
+    run_limits limits = {};
 };
 
 std::function<void(const fs::path&)> tile_file(std::string name, int records) {
@@ -74,7 +80,7 @@ void feed_pipe(const fs::path& dir) {
 std::map<std::string, std::optional<bytes>> snapshot(const fs::path& dir) {
     std::map<std::string, std::optional<bytes>> entries;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = fs::relative(entry.path(), dir).string();
+        const std::string name = entry.path().lexically_relative(dir).string();
         entries[name] = entry.is_regular_file() && !entry.is_symlink()
                             ? std::optional<bytes>(read_file(entry.path()))
                             : std::nullopt;
@@ -82,15 +88,15 @@ std::map<std::string, std::optional<bytes>> snapshot(const fs::path& dir) {
     return entries;
 }
 
-using runner = program_outcome (*)(const fs::path&, const std::vector<std::string>&, std::optional<rlim_t>);
+using runner = program_outcome (*)(const fs::path&, const std::vector<std::string>&, const run_limits&);
 
-void run_faults(const std::vector<fault>& faults, runner run = run_quorvex) {
+void run_faults(const std::vector<fault>& faults, runner program = run_quorvex) {
     for (const fault& f : faults) {
         SCOPED_TRACE(f.why);
         scoped_temp_dir dir;
         f.prepare(dir.path());
-        const auto before = snapshot(dir.path());
-        const program_outcome r = run(dir.path(), f.args, f.file_size_limit);
+        auto before = snapshot(dir.path());
+        const program_outcome r = program(dir.path(), f.args, f.limits);
         while (waitpid(-1, nullptr, 0) > 0) {}  // a pipe's writer
 
         EXPECT_EQ(banner + f.out, r.out);
@@ -101,6 +107,7 @@ void run_faults(const std::vector<fault>& faults, runner run = run_quorvex) {
             ASSERT_TRUE(after.count(f.created)) << "no " << f.created;
             EXPECT_EQ(f.created_bytes, fs::file_size(dir.path() / f.created));
             after.erase(f.created);
+            before.erase(f.created);  // the bitmap it replaced
         }
         EXPECT_TRUE(before == after) << "files changed, or a partial bitmap was left";
     }
@@ -129,6 +136,9 @@ std::string long_name() {
 
 TEST(FaultInjection, BadCountsAndNamesFailCleanly) {
     const std::string deep = long_name();
+    const std::string over = std::string(252, 'n');  // its bitmap's name is one byte too long
+    const std::string cafe = "caf\xc3\xa9";
+    const auto old_output = tile_file("t.bmp", 2);  // a bitmap from before, which no failure may touch
     run_faults({
         {"missing input", [](const fs::path&) {}, {"nosuch.tis", "1", "1"}, "nosuch.tis is not a tis file!\n", 1, ""},
         {"empty input name", [](const fs::path&) {}, {"", "1", "1"}, " is not a tis file!\n", 1, ""},
@@ -138,11 +148,18 @@ TEST(FaultInjection, BadCountsAndNamesFailCleanly) {
          {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1, ""},
         {"input named like its output", tile_file("x.bmp", 1), {"x.bmp", "1", "1"},
          "Can't open output file: x.bmp (it is the input file)\n", 1, ""},
-        {"negative width", tile_file("t.tis", 1), {"t.tis", "-1", "1"}, failure, 1, ""},
+        {"negative width", both(tile_file("t.tis", 1), old_output), {"t.tis", "-1", "1"}, failure, 1, ""},
         {"width beyond 32 bits", tile_file("t.tis", 1), {"t.tis", "99999999999", "1"}, failure, 1, ""},
         {"height far below 32 bits", tile_file("t.tis", 1), {"t.tis", "1", "-99999999999"}, failure, 1, ""},
-        {"height beyond the header's field", tile_file("t.tis", 1), {"t.tis", "0", "2147483647"}, failure, 1, ""},
-        {"file beyond 4 GiB", tile_file("t.tis", 1), {"t.tis", "1000", "1000"}, failure, 1, ""},
+        {"height beyond the header's field", both(tile_file("t.tis", 1), old_output), {"t.tis", "0", "2147483647"}, failure, 1, ""},
+        {"file beyond 4 GiB", both(tile_file("t.tis", 1), old_output), {"t.tis", "1000", "1000"}, failure, 1, ""},
+        {"output name over the length limit", tile_file(over, 1), {over, "1", "1"},
+         "Can't open output file: " + over + ".bmp\n", 1, ""},
+        {"non-ASCII input named like its output", tile_file(cafe + ".bmp", 1), {cafe + ".bmp", "1", "1"},
+         "Can't open output file: " + cafe + ".bmp (it is the input file)\n", 1, ""},
+        {"non-ASCII output kept", both(tile_file(cafe + ".tis", 1), tile_file(cafe + ".bmp", 2)), {cafe + ".tis", "-1", "1"},
+         failure, 1, ""},
+        {"output replaced", both(tile_file("t.tis", 1), old_output), {"t.tis", "1", "1"}, success, 0, "t.bmp", 12342},
         {"widest and tallest picture", tile_file("t.tis", 1), {"t.tis", "33554431", "33554431"}, failure, 1, ""},
         {"long name, failed conversion", tile_file(deep + ".tis", 1), {deep + ".tis", "-1", "1"}, failure, 1, ""},
         {"long name", tile_file(deep + ".tis", 1), {deep + ".tis", "1", "1"}, success, 0, deep + ".bmp", 12342},
@@ -164,11 +181,20 @@ TEST(FaultInjection, SystemFaultsFailCleanly) {
         };
     };
     const std::string is_input = "Can't open output file: x.bmp (it is the input file)\n";
-    run_faults({
-        {"disk full in the first strip", tile_file("t.tis", 4), {"t.tis", "2", "2"}, failure, 1, "", 0, 20000},
-        {"disk full in the last strip", tile_file("t.tis", 9), {"t.tis", "3", "3"}, failure, 1, "", 0, 100000},
-        {"disk full in the header", tile_file("t.tis", 1), {"t.tis", "0", "1"}, failure, 1, "", 0, 50},
-        {"input cannot seek", feed_pipe, {"pipe.tis", "1", "1"}, failure, 1, ""},
+    const auto old_output = both(tile_file("t.tis", 9), tile_file("t.bmp", 2));
+    const auto linked = both(both(tile_file("t.tis", 1), tile_file("real.bmp", 2)), link_to("real.bmp", "t.bmp", true));
+    // Standard output is a file here too, so the smallest limit is the messages' length.
+    std::vector<fault> faults{
+        {"disk full in the header", old_output, {"t.tis", "0", "1"}, failure, 1, "", 0, {50}},
+        {"disk full after the header", old_output, {"t.tis", "2", "2"}, failure, 1, "", 0, {54}},
+        {"disk full in the first strip", old_output, {"t.tis", "2", "2"}, failure, 1, "", 0, {20000}},
+        {"disk full in the last strip", tile_file("t.tis", 9), {"t.tis", "3", "3"}, failure, 1, "", 0, {100000}},
+        {"killed in the last strip", old_output, {"t.tis", "3", "3"}, "", 128 + SIGXFSZ, "", 0, {100000, {}, true}},
+        {"input cannot seek", both(feed_pipe, tile_file("pipe.bmp", 2)), {"pipe.tis", "1", "1"}, failure, 1, ""},
+        {"failed run through a link", linked, {"t.tis", "-1", "1"}, failure, 1, ""},
+        {"link under the output name", linked, {"t.tis", "1", "1"}, success, 0, "real.bmp", 12342},
+        {"dangling link under the output name", both(tile_file("t.tis", 1), link_to("new.bmp", "t.bmp", true)),
+         {"t.tis", "1", "1"}, success, 0, "new.bmp", 12342},
         {"output is a symbolic link to the input", both(tile_file("x.tis", 1), link_to("x.tis", "x.bmp", true)),
          {"x.tis", "1", "1"}, is_input, 1, ""},
         {"output is a hard link to the input", both(tile_file("x.tis", 1), link_to("x.tis", "x.bmp", false)),
@@ -180,7 +206,10 @@ TEST(FaultInjection, SystemFaultsFailCleanly) {
          {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1, ""},
         {"bytes that are not UTF-8", tile_file("caf\xc3\xa9\xff.tis", 1), {"caf\xc3\xa9\xff.tis", "1", "1"}, success, 0,
          "caf\xc3\xa9\xff.bmp", 12342},
-    });
+    };
+    // The sanitizers' shadow memory does not fit under an address-space limit.
+    if (!sanitized) faults.push_back({"strip memory that cannot be had", old_output, {"t.tis", "100000", "1"}, failure, 1, "", 0, {{}, 1 << 30}});
+    run_faults(faults);
 }
 
 // The one fault the conversion cannot see: every write fits the stream's buffer and only the
@@ -206,6 +235,18 @@ TEST(FaultInjection, FailedCloseRemovesTheBitmap) {
     ASSERT_EQ(child, waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the close did not fail as it should";
     EXPECT_FALSE(fs::exists(name));
+}
+
+// A script must not take a run whose outcome it could not be told for a success; the
+// complete bitmap stays.
+TEST(FaultInjection, UnwritableStandardOutputFailsButKeepsTheBitmap) {
+    scoped_temp_dir dir;
+    write_file(dir.path() / "t.tis", tile_records(1));
+    const std::string input = (dir.path() / "t.tis").string();
+    const char* const argv[] = {"quorvex", input.c_str(), "1", "1"};
+    std::ostream nowhere(nullptr);  // every write fails, as on a full disk
+    EXPECT_EQ(1, run(4, argv, nowhere));
+    EXPECT_EQ(12342u, fs::file_size(dir.path() / "t.bmp"));
 }
 
 TEST(FaultInjection, PackRefusesAndFailsCleanly) {
@@ -234,7 +275,8 @@ TEST(FaultInjection, PackRefusesAndFailsCleanly) {
         {"packed", picture_file("p.bmp"), {"p.bmp", "t.tis", "ignored"}, written, 0, "t.tis", 10240},
     };
     if (!runs_other_build()) {
-        faults.push_back({"disk full", picture_file("p.bmp"), {"p.bmp", "t.tis"}, "Packing failed!\n", 1, "", 0, 6000});
+        faults.push_back({"disk full, the old tile file kept", both(picture_file("p.bmp"), tile_file("t.tis", 3)),
+                          {"p.bmp", "t.tis"}, "Packing failed!\n", 1, "", 0, {6000}});
         faults.push_back({"output is a hard link to the picture",
                           both(picture_file("p.bmp"), [](const fs::path& d) { fs::create_hard_link(d / "p.bmp", d / "h"); }),
                           {"p.bmp", "h"}, "Can't open output file: h (it is the input file)\n", 1, ""});

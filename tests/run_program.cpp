@@ -47,7 +47,7 @@ bool runs_other_build() {
 namespace {
 
 program_outcome run_program(std::vector<std::string> command, const std::filesystem::path& dir,
-                            const std::vector<std::string>& args, std::optional<rlim_t> file_size_limit) {
+                            const std::vector<std::string>& args, const run_limits& limits) {
     scoped_temp_dir capture;
     const auto out_path = capture.path() / "stdout";
     const auto err_path = capture.path() / "stderr";
@@ -64,11 +64,14 @@ program_outcome run_program(std::vector<std::string> command, const std::filesys
         if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 || chdir(dir.c_str()) != 0) {
             _exit(127);
         }
-        if (file_size_limit) {
-            (void)signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{*file_size_limit, *file_size_limit};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-        }
+        const auto apply = [](int resource, std::optional<rlim_t> value) {
+            const rlimit limit{value.value_or(RLIM_INFINITY), value.value_or(RLIM_INFINITY)};
+            if (value && setrlimit(resource, &limit) != 0) _exit(127);
+        };
+        apply(RLIMIT_FSIZE, limits.file_size);
+        apply(RLIMIT_AS, limits.address_space);
+        apply(RLIMIT_CORE, 0);  // a killed run leaves no core file in the folder
+        if (!limits.killed) (void)signal(SIGXFSZ, SIG_IGN);
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -84,11 +87,11 @@ program_outcome run_program(std::vector<std::string> command, const std::filesys
 }  // namespace
 
 program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                            std::optional<rlim_t> file_size_limit) {
-    return run_program(program_command("QUORVEX_COMMAND", QUORVEX_BINARY), dir, args, file_size_limit);
+                            const run_limits& limits) {
+    return run_program(program_command("QUORVEX_COMMAND", QUORVEX_BINARY), dir, args, limits);
 }
 
 program_outcome run_quorvex_pack(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                                 std::optional<rlim_t> file_size_limit) {
-    return run_program(program_command("QUORVEX_PACK_COMMAND", QUORVEX_PACK_BINARY), dir, args, file_size_limit);
+                                 const run_limits& limits) {
+    return run_program(program_command("QUORVEX_PACK_COMMAND", QUORVEX_PACK_BINARY), dir, args, limits);
 }

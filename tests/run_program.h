@@ -19,14 +19,21 @@ struct program_outcome {
     int status = -1;  // the exit status, or 128 + the signal that ended it
 };
 
-/// Runs the converter with `args` in the folder `dir`. With `file_size_limit` the child gets
-/// that limit and ignores SIGXFSZ, so writes past it fail as on a full disk.
+/// Limits for the child. Writes past `file_size` fail as on a full disk or, when `killed`, end
+/// the program by its signal there; `address_space` caps the memory it can have.
+struct run_limits {
+    std::optional<rlim_t> file_size = std::nullopt;
+    std::optional<rlim_t> address_space = std::nullopt;
+    bool killed = false;
+};
+
+/// Runs the converter with `args` in the folder `dir`, under `limits`.
 program_outcome run_quorvex(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                            std::optional<rlim_t> file_size_limit = std::nullopt);
+                            const run_limits& limits = {});
 
 /// The same for quorvex-pack.
 program_outcome run_quorvex_pack(const std::filesystem::path& dir, const std::vector<std::string>& args,
-                                 std::optional<rlim_t> file_size_limit = std::nullopt);
+                                 const run_limits& limits = {});
 
 /// True when QUORVEX_COMMAND runs another build; tests of POSIX-only situations skip then.
 bool runs_other_build();
