@@ -184,7 +184,9 @@ std::optional<block_row> read_block_row(const picture& pic, std::size_t index, s
     const std::size_t rows = static_cast<std::size_t>(pic.height);
     const std::size_t first_row = pic.bottom_up ? rows - (index + 1) * side : index * side;
     buffer.resize(side * static_cast<std::size_t>(row_bytes));
-    if (std::fseek(pic.file, pic.rows_at + static_cast<long>(first_row) * row_bytes, SEEK_SET) != 0 ||
+    // Within the first 2 GiB of the file, as read_picture checked: a long holds it everywhere.
+    const std::int64_t at = pic.rows_at + static_cast<std::int64_t>(first_row) * row_bytes;
+    if (std::fseek(pic.file, static_cast<long>(at), SEEK_SET) != 0 ||
         std::fread(buffer.data(), 1, buffer.size(), pic.file) != buffer.size()) {
         return std::nullopt;
     }
