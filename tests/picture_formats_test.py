@@ -175,7 +175,7 @@ def main():
             back = Image.open(os.path.join(work, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
             ok = kind(data) == expected and packed.returncode == 0 and back == drawn.tobytes()
             failed += not ok
-            print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; " + packed.stdout))
+            print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; status %d, %r %r" % (packed.returncode, packed.stdout, packed.stderr)))
     print("%d of %d variants failed" % (failed, len(ROWS)))
     return 1 if failed else 0
 
