@@ -273,6 +273,15 @@ TEST(FaultInjection, PackRefusesAndFailsCleanly) {
         {"output is a folder", both(picture_file("p.bmp"), [](const fs::path& d) { fs::create_directory(d / "o"); }),
          {"p.bmp", "o"}, "Can't open output file: o\n", 1, ""},
         {"packed", picture_file("p.bmp"), {"p.bmp", "t.tis", "ignored"}, written, 0, "t.tis", 10240},
+        {"picture cut short: the rest reads as black",
+         [](const fs::path& d) {
+             bytes tiles = uniform_record({9, 9, 9, 0}, 0);
+             tiles.resize(10240);  // a grey block, then a black one
+             bytes bitmap = converted_bitmap(tiles, 2, 1);
+             bitmap.resize(20000);
+             write_file(d / "p.bmp", bitmap);
+         },
+         {"p.bmp", "t.tis"}, written, 0, "t.tis", 10240},
     };
     if (!runs_other_build()) {
         faults.push_back({"disk full, the old tile file kept", both(picture_file("p.bmp"), tile_file("t.tis", 3)),
