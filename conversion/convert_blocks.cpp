@@ -68,22 +68,27 @@ bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
         const auto strip = try_allocate(strip_bytes);
         const auto records = try_allocate(row_record_bytes);
         if (!strip || !records) return false;
+        // Both buffers exist, so their sizes fit in size_t, and so do the width and every offset
+        // within them; only the file offsets need 64 bits where size_t has 32.
+        const auto strip_size = static_cast<std::size_t>(strip_bytes);
+        const auto row_record_size = static_cast<std::size_t>(row_record_bytes);
+        const auto columns = static_cast<std::size_t>(width);
 
         block_carry carry;
         for (std::int64_t row = height_blocks - 1; row >= 0; --row) {
             // The records of one block-row lie side by side: one seek and one read fetch them all.
             if (!seek_to(in, row * static_cast<std::int64_t>(row_record_bytes))) return false;
-            const std::size_t got = std::fread(records.get(), 1, row_record_bytes, in);
-            if (got < row_record_bytes && std::ferror(in)) return false;
+            const std::size_t got = std::fread(records.get(), 1, row_record_size, in);
+            if (got < row_record_size && std::ferror(in)) return false;
 
-            for (std::uint64_t column = 0; column < width; ++column) {
-                const std::uint64_t start = column * record_bytes;
+            for (std::size_t column = 0; column < columns; ++column) {
+                const std::size_t start = column * record_bytes;
                 const std::size_t have =
                     got > start ? std::min<std::size_t>(got - start, record_bytes) : 0;
                 decode_block({records.get() + start, have}, carry, strip.get(),
-                             width * block_row_span_bytes, static_cast<std::int32_t>(column));
+                             columns * block_row_span_bytes, static_cast<std::int32_t>(column));
             }
-            if (std::fwrite(strip.get(), 1, strip_bytes, out) != strip_bytes) return false;
+            if (std::fwrite(strip.get(), 1, strip_size, out) != strip_size) return false;
         }
     }
     // Hand everything to the system now, so a full disk is reported here and not lost.

@@ -61,8 +61,12 @@ std::vector<unsigned char> expand_rle_bitmap(std::FILE* in, std::size_t width, s
     if (std::fread(head.data(), 1, head.size(), in) != head.size()) return {};
     const std::size_t offset = u32_at(head, 10);
     const std::size_t stride = (width + 3) / 4 * 4;
-    // As large as the decoder's own limit for the picture it makes from this one.
-    if (offset < head.size() || offset > INT_MAX / 2 || stride * height > (INT_MAX - offset) / rgb_channels) return {};
+    // As large as the decoder's own limit for the picture it makes from this one; worked out
+    // in 64 bits, as a size_t may have 32.
+    if (offset < head.size() || offset > INT_MAX / 2 ||
+        std::uint64_t{stride} * height > (INT_MAX - offset) / rgb_channels) {
+        return {};
+    }
     std::vector<unsigned char> plain(offset + stride * height, 0);
     std::copy(head.begin(), head.end(), plain.begin());
     if (std::fread(plain.data() + head.size(), 1, offset - head.size(), in) != offset - head.size()) return {};
@@ -111,12 +115,12 @@ std::vector<unsigned char> expand_rle_bitmap(std::FILE* in, std::size_t width, s
 
 // Whether `head` starts an uncompressed 24-bit BMP whose pixel rows all lie within `in`, below
 // the offsets a plain seek reaches everywhere; its rows are then read straight from the file.
-bool is_complete_24_bit_bitmap(std::span<const unsigned char> head, std::FILE* in, std::size_t pixel_bytes) {
+bool is_complete_24_bit_bitmap(std::span<const unsigned char> head, std::FILE* in, std::uint64_t pixel_bytes) {
     if (head.size() < bmp_header_bytes || head[0] != 'B' || head[1] != 'M' || u32_at(head, 14) < 40 ||
         (u32_at(head, 26) != (24U << 16 | 1U)) || u32_at(head, 30) != 0) {
         return false;
     }
-    const std::size_t end = u32_at(head, 10) + pixel_bytes;
+    const std::uint64_t end = u32_at(head, 10) + pixel_bytes;
     return end <= INT_MAX && std::fseek(in, 0, SEEK_END) == 0 && std::ftell(in) >= static_cast<long>(end);
 }
 
@@ -145,9 +149,10 @@ picture_problem read_picture(std::FILE* in, picture& into) {
     if (!rle && into.height < 0 && into.height != INT_MIN) into.height = -into.height;
     if (std::ferror(in) != 0) return picture_problem::unreadable;
     if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
-    const std::size_t row_bytes = static_cast<std::size_t>(into.width) * rgb_channels;
     // The pixels the file holds, as stored, need no decoding: they are read as they are packed.
-    if (is_complete_24_bit_bitmap(got, in, row_bytes * static_cast<std::size_t>(into.height))) {
+    const std::uint64_t pixel_bytes = std::uint64_t{rgb_channels} * static_cast<std::uint64_t>(into.width) *
+                                      static_cast<std::uint64_t>(into.height);
+    if (is_complete_24_bit_bitmap(got, in, pixel_bytes)) {
         into.file = in;
         into.rows_at = static_cast<long>(u32_at(head, 10));
         into.bottom_up = static_cast<std::int32_t>(u32_at(head, 22)) > 0;
