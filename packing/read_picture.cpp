@@ -147,7 +147,10 @@ picture_problem read_picture(std::FILE* in, picture& into) {
     }
     // A BMP stored top row first gives its height as negative; a run-length encoded one may not.
     if (!rle && into.height < 0 && into.height != INT_MIN) into.height = -into.height;
-    if (std::ferror(in) != 0) return picture_problem::unreadable;
+    // The decoder's limit holds for the BMPs read without it too.
+    if (std::ferror(in) != 0 || into.width > STBI_MAX_DIMENSIONS || into.height > STBI_MAX_DIMENSIONS) {
+        return picture_problem::unreadable;
+    }
     if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
     // The pixels the file holds, as stored, need no decoding: they are read as they are packed.
     const std::uint64_t pixel_bytes = std::uint64_t{rgb_channels} * static_cast<std::uint64_t>(into.width) *
