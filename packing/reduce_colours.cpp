@@ -235,11 +235,9 @@ nearest_entry find_nearest(const filed_palette& palette, const colour& c, neares
 }
 
 // Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
-// its colours, and again, until nothing moves. An entry that lost all its colours moves onto
-// the colour that is worst served. Returns each colour's entry for the final palette.
+// its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
 std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
     std::vector<unsigned char> nearest(colours.size());
-    std::vector<std::int64_t> error(colours.size());
     std::vector<bool> moved(palette.size(), true);
     std::vector<unsigned char> moved_entries;
     for (int round = 0;; ++round) {
@@ -262,7 +260,6 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
                 }
             }
             nearest[i] = found.index;
-            error[i] = found.distance * colours[i].count;
             for (std::size_t ch = 0; ch < 3; ++ch) {
                 sums[found.index][ch] += colours[i].count * c[ch];
             }
@@ -273,14 +270,8 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
         }
         moved_entries.clear();
         for (std::size_t e = 0; e < palette.size(); ++e) {
-            colour next{};
-            if (counts[e] > 0) {
-                next = rounded_mean(sums[e], counts[e]);
-            } else {
-                const auto worst = std::max_element(error.begin(), error.end()) - error.begin();
-                next = colours[static_cast<std::size_t>(worst)].value;
-                error[static_cast<std::size_t>(worst)] = 0;
-            }
+            // An entry that lost all its colours stays; that is rare in blocks of photographs.
+            const colour next = counts[e] > 0 ? rounded_mean(sums[e], counts[e]) : palette[e];
             moved[e] = next != palette[e];
             if (moved[e]) {
                 moved_entries.push_back(static_cast<unsigned char>(e));
