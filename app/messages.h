@@ -21,6 +21,23 @@ inline constexpr std::string_view output_extension = ".bmp";
 
 }  // namespace messages
 
+// The texts quorvex-pack adds to the banner.
+namespace pack_messages {
+
+inline constexpr std::string_view usage =
+    "Usage: quorvex-pack <picture> <tisfile>\n"
+    "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels";
+inline constexpr std::string_view not_a_picture = " is not a BMP or PNG picture!";
+inline constexpr std::string_view size_is = " is ";
+inline constexpr std::string_view by = " x ";
+inline constexpr std::string_view size_must_be = " pixels; width and height must be multiples of 64!";
+inline constexpr std::string_view written = "Tis file written: ";
+inline constexpr std::string_view blocks_reduced = " blocks, ";
+inline constexpr std::string_view reduced_to_256 = " reduced to 256 colours";
+inline constexpr std::string_view packing_failed = "Packing failed!";
+
+}  // namespace pack_messages
+
 /// Writes one message as a whole line and flushes, so it shows at once even in a pipe.
 inline void say(std::ostream& out, std::string_view first, std::string_view second = {},
                 std::string_view third = {}) {

@@ -1,7 +1,8 @@
 #!/bin/sh
-# The manual page renders without a groff warning and quotes every message of the program as
-# app/messages.h has it (each string literal, split at its \n, spaces at the ends trimmed).
-# Exit 77 (skipped) without groff, except in CI.   Usage: check_manual_page.sh PAGE MESSAGES_HEADER
+# The manual page renders without a groff warning and quotes every message of its program as
+# app/messages.h has it (each string literal of the program's namespace there, split at its \n,
+# spaces at the ends trimmed). Exit 77 (skipped) without groff, except in CI.
+# Usage: check_manual_page.sh PAGE MESSAGES_HEADER NAMESPACE
 set -u
 if ! command -v groff >/dev/null 2>&1; then
   echo "groff is not installed"
@@ -11,7 +12,7 @@ fi
 warnings=$(groff -man -Tutf8 -ww -P-cbou "$1" 2>&1 >/dev/null) && [ -z "$warnings" ] ||
   { echo "groff -man -Tutf8 -ww $1: $warnings"; exit 1; }
 page=$(groff -man -Tutf8 -P-cbou "$1" 2>/dev/null | tr -s ' \n' '  ')
-texts=$(sed -n 's/^[^"]*"\(.*\)";*$/\1/p' "$2" | sed 's/\\n/\n/g; s/^ *//; s/ *$//' | grep -v '^$')
+texts=$(sed -n "/^namespace $3 {/,/^}/p" "$2" | sed -n 's/^[^"]*"\(.*\)";*$/\1/p' | sed 's/\\n/\n/g; s/^ *//; s/ *$//' | grep -v '^$')
 [ -n "$texts" ] || { echo "no messages found in $2"; exit 1; }
 failed=0
 while IFS= read -r text; do

@@ -20,11 +20,14 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
 
 #include "app/run.h"
+#include "packing/pack_blocks.h"
+#include "packing/read_picture.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
@@ -33,19 +36,23 @@ namespace {
 
 const char* const other_build = std::getenv("QUORVEX_COMMAND");
 const bool runs_other_build = other_build != nullptr && *other_build != '\0';
+const char* const other_pack = std::getenv("QUORVEX_PACK_COMMAND");
+
+// quorvex, or quorvex-pack when `pack`: the build's own, or the other build's command.
+std::vector<std::string> program(bool pack) {
+    const char* other = pack ? other_pack : other_build;
+    if (other == nullptr || *other == '\0') return {pack ? QUORVEX_PACK_BINARY : QUORVEX_BINARY};
+    std::istringstream words(other);
+    return {std::istream_iterator<std::string>(words), {}};
+}
 
 // Runs the program in `dir` with standard output and error both going to `log`, which must
 // then hold exactly what standard output should: so standard error stays empty. Returns the
 // exit status, or 128 + the signal that ended it. Past a file size limit writes fail as on a
 // full disk, or with `killed` the program ends by the signal there; a memory limit caps its
 // address space.
-int run_program(const fs::path& dir, const fs::path& log, std::vector<std::string> args, rlim_t size_limit,
-                rlim_t memory_limit, bool killed) {
-    std::vector<std::string> command{QUORVEX_BINARY};
-    if (runs_other_build) {
-        std::istringstream words(other_build);
-        command.assign(std::istream_iterator<std::string>(words), {});
-    }
+int run_program(std::vector<std::string> command, const fs::path& dir, const fs::path& log,
+                std::vector<std::string> args, rlim_t size_limit, rlim_t memory_limit, bool killed) {
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
@@ -72,8 +79,16 @@ int run_program(const fs::path& dir, const fs::path& log, std::vector<std::strin
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// One entry of a row's folder: "name=N" a file of N tile records, "name/" a folder,
-// "name->target" and "name=>target" a symbolic and a hard link.
+// The bitmap quorvex makes of two tile records side by side: a picture for quorvex-pack.
+bytes two_block_bitmap() {
+    const unique_file in = temp_file_with(tile_records(2));
+    const unique_file out{std::tmpfile()};
+    return reference_convert(in.get(), out.get(), 2, 1) ? read_all(out.get()) : bytes{};
+}
+
+// One entry of a row's folder: "name=N" a file of N tile records, "name=bmp" a picture of
+// 2 x 1 blocks, "name=bmpWxH" the same claiming W x H pixels, "name=bmp-cut" the same cut
+// short; "name/" a folder, "name->target" and "name=>target" a symbolic and a hard link.
 void lay_out(const fs::path& dir, const std::string& entry) {
     const std::size_t arrow = entry.find('>');
     const std::string name = entry.substr(0, arrow == std::string::npos ? entry.rfind('=') : arrow - 1);
@@ -83,9 +98,18 @@ void lay_out(const fs::path& dir, const std::string& entry) {
         fs::create_symlink(entry.substr(arrow + 1), dir / name);
     } else if (arrow != std::string::npos) {
         fs::create_hard_link(dir / entry.substr(arrow + 1), dir / name);
+    } else if (const std::string value = entry.substr(name.size() + 1); value.starts_with("bmp")) {
+        bytes bitmap = two_block_bitmap();
+        const std::size_t by = value.find('x');
+        for (std::size_t i = 0; by != std::string::npos && i < 4; ++i) {
+            bitmap[18 + i] = static_cast<unsigned char>(std::stoul(value.substr(3)) >> (8 * i));
+            bitmap[22 + i] = static_cast<unsigned char>(std::stoul(value.substr(by + 1)) >> (8 * i));
+        }
+        if (value == "bmp-cut") bitmap.resize(20000);
+        write_file(dir / name, bitmap);
     } else {
         fs::create_directories((dir / name).parent_path());
-        write_file(dir / name, tile_records(std::stoi(entry.substr(name.size() + 1))));
+        write_file(dir / name, tile_records(std::stoi(value)));
     }
 }
 
@@ -196,14 +220,51 @@ const row windows_only[] = {
      "Can't open output file: @\\x.bmp (it is the input file)\n", 1},
 };
 
-}  // namespace
+// quorvex-pack's rows: the picture is the first entry of the folder; a packed file must be
+// what the packing makes of it.
+const std::string pack_usage = "Usage: quorvex-pack <picture> <tisfile>\n"
+                               "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n";
+const std::string packed = "Tis file written: 2 x 1 blocks, 0 reduced to 256 colours\n";
+const row pack_every_build[] = {
+    {"no arguments", {"p.bmp=bmp"}, {}, pack_usage, 1},
+    {"one argument", {"p.bmp=bmp"}, {"p.bmp"}, pack_usage, 1},
+    {"--help", {"p.bmp=bmp"}, {"--help"}, pack_usage, 0},
+    {"-V", {"p.bmp=bmp"}, {"-V"}, "", 0},
+    {"missing picture", {}, {"no.bmp", "t.tis"}, "no.bmp is not a BMP or PNG picture!\n", 1},
+    {"tile data is no picture", {"t.tis=2"}, {"t.tis", "u.tis"}, "t.tis is not a BMP or PNG picture!\n", 1},
+    {"picture is a folder", {"d.bmp/"}, {"d.bmp", "t.tis"}, "d.bmp is not a BMP or PNG picture!\n", 1},
+    {"width not in blocks", {"p.bmp=bmp100x64"}, {"p.bmp", "t.tis"},
+     "p.bmp is 100 x 64 pixels; width and height must be multiples of 64!\n", 1},
+    {"height not in blocks", {"p.bmp=bmp64x96"}, {"p.bmp", "t.tis"},
+     "p.bmp is 64 x 96 pixels; width and height must be multiples of 64!\n", 1},
+    {"output is the picture", {"p.bmp=bmp"}, {"p.bmp", "./p.bmp"}, "Can't open output file: ./p.bmp (it is the input file)\n", 1},
+    {"output is a folder", {"p.bmp=bmp", "o/"}, {"p.bmp", "o"}, "Can't open output file: o\n", 1},
+    {"packed, extra arguments ignored", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis", "ignored"}, packed, 0, "t.tis"},
+    // Black joins each block's 256 colours: both are reduced.
+    {"picture cut short: the rest reads as black", {"p.bmp=bmp-cut"}, {"p.bmp", "t.tis"},
+     "Tis file written: 2 x 1 blocks, 2 reduced to 256 colours\n", 0, "t.tis"},
+};
+const row pack_posix_only[] = {
+    {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"}, "Packing failed!\n", 1, "", 6000},
+    {"output is a hard link to the picture", {"p.bmp=bmp", "h=>p.bmp"}, {"p.bmp", "h"},
+     "Can't open output file: h (it is the input file)\n", 1},
+};
 
-TEST(EndToEnd, EveryRowLeavesWhatItSays) {
+// What a successful row leaves under r.made: the reference's bitmap of the tile file, or the
+// packing of the picture.
+bytes made_by(const row& r, const fs::path& dir, bool pack) {
+    const unique_file in{std::fopen((dir / r.folder[0].substr(0, r.folder[0].rfind('='))).c_str(), "rb")};
+    const unique_file out{std::tmpfile()};
+    picture pic;
+    const bool made = pack ? read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get())
+                           : reference_convert(in.get(), out.get(), std::stoi(r.args[1]), std::stoi(r.args[2]));
+    EXPECT_TRUE(made);
+    return read_all(out.get());
+}
+
+void run_rows(std::vector<row> rows, bool pack) {
     std::string base = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
     ASSERT_NE(nullptr, mkdtemp(base.data()));
-    std::vector<row> rows(std::begin(every_build), std::end(every_build));
-    if (runs_other_build) rows.insert(rows.end(), std::begin(windows_only), std::end(windows_only));
-    else rows.insert(rows.end(), std::begin(posix_only), std::end(posix_only));
     for (const row& r : rows) {
         // The sanitizers need more address space than the limit, and a user-mode emulator (the
         // build's launcher) does not pass the limit on at all.
@@ -216,21 +277,33 @@ TEST(EndToEnd, EveryRowLeavesWhatItSays) {
         auto expected = snapshot(dir);
         std::vector<std::string> args;
         for (const std::string& arg : r.args) args.push_back(windows_spelling(arg, dir));
-        EXPECT_EQ(r.status, run_program(dir, dir.string() + ".log", args, r.size_limit, r.memory_limit,
+        EXPECT_EQ(r.status, run_program(program(pack), dir, dir.string() + ".log", args, r.size_limit, r.memory_limit,
                                         r.status == 128 + SIGXFSZ));
         const bytes log = read_file(dir.string() + ".log");
         std::string text(log.begin(), log.end());
         if (runs_other_build) text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
         EXPECT_EQ("Quorvex v1.0 by Velkaran\n" + windows_spelling(r.out, dir), text);
-        if (!r.made.empty()) {
-            const unique_file in{std::fopen((dir / r.folder[0].substr(0, r.folder[0].rfind('='))).c_str(), "rb")};
-            const unique_file bitmap{std::tmpfile()};
-            EXPECT_TRUE(reference_convert(in.get(), bitmap.get(), std::stoi(r.args[1]), std::stoi(r.args[2])));
-            expected[r.made] = read_all(bitmap.get());
-        }
-        EXPECT_TRUE(expected == snapshot(dir)) << "files changed, or a partial bitmap was left";
+        if (!r.made.empty()) expected[r.made] = made_by(r, dir, pack);
+        EXPECT_TRUE(expected == snapshot(dir)) << "files changed, or a partial output was left";
     }
     fs::remove_all(base);
+}
+
+// Rows for every build, then those for this kind of system.
+std::vector<row> rows_for_this_build(std::span<const row> every, std::span<const row> posix,
+                                     std::span<const row> windows = {}) {
+    std::vector<row> rows(every.begin(), every.end());
+    const std::span<const row> more = runs_other_build ? windows : posix;
+    rows.insert(rows.end(), more.begin(), more.end());
+    return rows;
+}
+
+}  // namespace
+
+TEST(EndToEnd, EveryRowLeavesWhatItSays) { run_rows(rows_for_this_build(every_build, posix_only, windows_only), false); }
+
+TEST(EndToEnd, EveryPackRowLeavesWhatItSays) {
+    run_rows(rows_for_this_build(pack_every_build, pack_posix_only), true);
 }
 
 // A script must not take a run whose outcome it could not be told for a success; the

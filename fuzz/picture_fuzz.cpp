@@ -1,0 +1,72 @@
+// Fuzzes the picture reader and the packing through real files.
+//
+// Input: a picture file. Reading must fail cleanly or give a picture whose sides are multiples
+// of 64; packing then writes one tile record per block, and when no block needed reduction,
+// converting those records gives back exactly the decoded pixels. Pictures whose header claims
+// more than 2^20 pixels are skipped, so that memory stays small.
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "conversion/convert_blocks.h"
+#include "packing/pack_blocks.h"
+#include "packing/read_picture.h"
+#include "tests/test_support.h"
+
+namespace {
+
+void check(bool holds) {
+    if (!holds) std::abort();
+}
+
+// The sides the header claims, BMP (little-endian, height signed) or PNG (big-endian).
+std::uint64_t claimed_pixels(const std::uint8_t* data, std::size_t size) {
+    if (size < 26) return 0;
+    const bool png = data[0] == 0x89;
+    std::uint64_t side[2] = {};
+    for (std::size_t s = 0; s < 2; ++s) {
+        for (std::size_t i = 0; i < 4; ++i) side[s] |= std::uint64_t{data[(png ? 16 : 18) + 4 * s + i]} << (8 * (png ? 3 - i : i));
+    }
+    if (!png && side[1] >= 0x80000000U) side[1] = 0x100000000U - side[1];
+    return side[0] * side[1];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (claimed_pixels(data, size) > (1U << 20)) return 0;
+    const unique_file in = temp_file_with(bytes(data, data + size));
+    picture pic;
+    const picture_problem problem = read_picture(in.get(), pic);
+    check((problem == picture_problem::none) == (pic.pixels || pic.file != nullptr));
+    if (problem != picture_problem::none) return 0;
+    check(pic.width > 0 && pic.height > 0 && pic.width % 64 == 0 && pic.height % 64 == 0);
+
+    const unique_file tiles = temp_file_with({});
+    const std::optional<std::int64_t> reduced = pack_blocks(pic, tiles.get());
+    const int w = pic.width / 64;
+    const int h = pic.height / 64;
+    check(reduced && *reduced >= 0 && *reduced <= std::int64_t{w} * h);
+    check(read_all(tiles.get()).size() == std::size_t{5120} * static_cast<std::size_t>(w * h));
+    if (*reduced > 0) return 0;
+
+    // Exact: the bitmap's rows, bottom first in blue, green, red, are the picture's.
+    const unique_file bitmap = temp_file_with({});
+    check(convert_blocks(tiles.get(), bitmap.get(), w, h));
+    const bytes bmp = read_all(bitmap.get());
+    const std::size_t row = static_cast<std::size_t>(pic.width) * 3;
+    const auto rows = static_cast<std::size_t>(pic.height);
+    check(bmp.size() == 54 + row * rows);
+    bytes buffer;
+    for (std::size_t y = 0; y < rows; ++y) {
+        const std::optional<block_row> block = read_block_row(pic, y / 64, buffer);
+        check(block.has_value());
+        const unsigned char* from = block->first + static_cast<std::ptrdiff_t>(y % 64) * block->row_step;
+        const unsigned char* to = bmp.data() + 54 + (rows - 1 - y) * row;
+        const std::size_t blue = block->rgb ? 2 : 0;
+        for (std::size_t x = 0; x < row; x += 3) {
+            check(to[x] == from[x + blue] && to[x + 1] == from[x + 1] && to[x + 2] == from[x + 2 - blue]);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,183 @@
+# quorvex-pack reads every BMP and PNG variant that image tools write, pixel for pixel.
+#
+# One table: each row draws a 128 x 64 picture from a palette of at most 256 colours, writes it
+# in one variant (ImageMagick or Pillow, some then edited byte by byte), checks that the file is
+# that variant, packs it, converts the tile data back with quorvex and compares every pixel.
+# Alpha is half where a variant has it: the colour channels must come back as stored.
+#
+# usage: picture_formats_test.py QUORVEX_PACK QUORVEX
+# QUORVEX_PACK_COMMAND, when set, replaces QUORVEX_PACK (split at spaces, e.g. "wine x.exe").
+# Exit status 0 when every row passes, 1 otherwise, 77 (skipped) without ImageMagick or Pillow;
+# in CI (CI set) a missing tool is a failure.
+
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+WIDTH, HEIGHT = 128, 64
+HALF_ALPHA = ["-alpha", "set", "-channel", "A", "-evaluate", "set", "50%", "+channel"]
+
+
+def colours(n):
+    rnd = random.Random(n)
+    return [tuple(rnd.randrange(256) for _ in range(3)) for _ in range(n)]
+
+
+def greys(bits):
+    top = (1 << bits) - 1
+    return [(v * 255 // top,) * 3 for v in range(top + 1)]
+
+
+def indices():
+    # Every block meets every index when the palette has 256 colours.
+    return [x * 3 + y * 5 + x // 64 * 7 for y in range(HEIGHT) for x in range(WIDTH)]
+
+
+def u32(data, at):
+    return struct.unpack_from("<I", data, at)[0]
+
+
+def magick(*args):
+    return lambda source, palette, out: subprocess.run([CONVERT, source, *args[:-1], args[-1] + ":" + out], check=True)
+
+
+def png(colour_type, depth, *extra):
+    return magick(*extra, "-define", "png:color-type=%d" % colour_type, "-define", "png:bit-depth=%d" % depth, "PNG")
+
+
+def pillow_palette(bits, transparent=False):
+    def write(source, palette, out):
+        from PIL import Image
+        picture = Image.new("P", (WIDTH, HEIGHT))
+        picture.putpalette([c for rgb in palette for c in rgb])
+        picture.putdata([i % len(palette) for i in indices()])
+        picture.save(out, "PNG", bits=bits, **({"transparency": bytes(range(len(palette)))} if transparent else {}))
+    return write
+
+
+def pillow_rgba_bmp(source, palette, out):
+    from PIL import Image
+    picture = Image.open(source).convert("RGBA")
+    picture.putalpha(128)
+    picture.save(out, "BMP")
+
+
+def top_down(data):
+    # Rows stored top first, height negative.
+    offset, (width, height), bits = u32(data, 10), struct.unpack_from("<ii", data, 18), data[28]
+    stride = (width * bits + 31) // 32 * 4
+    rows = [data[offset + r * stride:offset + (r + 1) * stride] for r in reversed(range(height))]
+    struct.pack_into("<i", data, 22, -height)
+    return data[:offset] + b"".join(rows)
+
+
+def v4_header(data):
+    # A 124-byte header cut to 108 bytes: the last 16 only name a colour profile.
+    out = data[:14 + 108] + data[14 + 124:]
+    struct.pack_into("<IIII", out, 2, len(out), 0, u32(data, 10) - 16, 108)
+    return out
+
+
+def rle4(data):
+    # Run-length encoded: odd rows as two-pixel runs, even rows as literal runs.
+    offset, (width, height) = u32(data, 10), struct.unpack_from("<ii", data, 18)
+    runs = bytearray()
+    for r in range(height):
+        row = data[offset + r * width // 2:offset + (r + 1) * width // 2]
+        chunks = [row[k:k + 32] for k in range(0, len(row), 32)]
+        runs += b"".join(bytes((2, b)) for b in row) if r % 2 else b"".join(bytes((0, 64)) + c for c in chunks)
+        runs += b"\0\0"
+    out = data[:offset] + runs + b"\0\1"
+    struct.pack_into("<II", out, 30, 2, len(runs) + 2)
+    struct.pack_into("<I", out, 2, len(out))
+    return out
+
+
+def kind(data):
+    if data[:2] == b"BM":
+        return "BMP", u32(data, 14), data[28], struct.unpack_from("<i", data, 22)[0] < 0, u32(data, 30)
+    return "PNG", data[24], data[25], data[28] == 1
+
+
+# name, palette, writer, byte edit, what the file must be: (BMP, header bytes, bits per pixel,
+# top-down, compression: 1 RLE8, 2 RLE4, 3 bit fields) or (PNG, bit depth, colour type, interlaced)
+C256 = colours(256)
+ROWS = [
+    ("BMP 1-bit", colours(2), magick("-type", "palette", "BMP3"), None, ("BMP", 40, 1, False, 0)),
+    ("BMP 4-bit", colours(16), magick("-type", "palette", "BMP3"), None, ("BMP", 40, 4, False, 0)),
+    ("BMP 4-bit RLE", colours(16), magick("-type", "palette", "BMP3"), rle4, ("BMP", 40, 4, False, 2)),
+    ("BMP 8-bit", C256, magick("-type", "palette", "-compress", "none", "BMP3"), None, ("BMP", 40, 8, False, 0)),
+    ("BMP 8-bit RLE", C256, magick("-type", "palette", "BMP3"), None, ("BMP", 40, 8, False, 1)),
+    ("BMP 24-bit", C256, magick("-type", "truecolor", "BMP3"), None, ("BMP", 40, 24, False, 0)),
+    ("BMP 32-bit", C256, pillow_rgba_bmp, None, ("BMP", 40, 32, False, 0)),
+    ("BMP 24-bit top-down", C256, magick("-type", "truecolor", "BMP3"), top_down, ("BMP", 40, 24, True, 0)),
+    ("BMP 8-bit top-down", C256, magick("-type", "palette", "-compress", "none", "BMP3"), top_down, ("BMP", 40, 8, True, 0)),
+    ("BMP 4-bit, 108-byte header", colours(16), magick("-type", "palette", "BMP"), v4_header, ("BMP", 108, 4, False, 0)),
+    ("BMP 24-bit, 108-byte header", C256, magick("-type", "truecolor", "BMP"), v4_header, ("BMP", 108, 24, False, 0)),
+    ("BMP 1-bit, 124-byte header", colours(2), magick("-type", "palette", "BMP"), None, ("BMP", 124, 1, False, 0)),
+    ("BMP 8-bit RLE, 124-byte header", C256, magick("-type", "palette", "BMP"), None, ("BMP", 124, 8, False, 1)),
+    ("BMP 32-bit, 124-byte header", C256, magick(*HALF_ALPHA, "BMP"), None, ("BMP", 124, 32, False, 3)),
+    ("PNG grey 1-bit", greys(1), png(0, 1), None, ("PNG", 1, 0, False)),
+    ("PNG grey 2-bit", greys(2), png(0, 2), None, ("PNG", 2, 0, False)),
+    ("PNG grey 4-bit", greys(4), png(0, 4), None, ("PNG", 4, 0, False)),
+    ("PNG grey 8-bit", greys(8), png(0, 8), None, ("PNG", 8, 0, False)),
+    ("PNG grey 16-bit", greys(8), png(0, 16), None, ("PNG", 16, 0, False)),
+    ("PNG RGB 8-bit", C256, png(2, 8), None, ("PNG", 8, 2, False)),
+    ("PNG RGB 16-bit", C256, png(2, 16), None, ("PNG", 16, 2, False)),
+    ("PNG palette 1-bit", colours(2), pillow_palette(1), None, ("PNG", 1, 3, False)),
+    ("PNG palette 2-bit", colours(4), pillow_palette(2), None, ("PNG", 2, 3, False)),
+    ("PNG palette 4-bit", colours(16), pillow_palette(4), None, ("PNG", 4, 3, False)),
+    ("PNG palette 8-bit", C256, pillow_palette(8), None, ("PNG", 8, 3, False)),
+    ("PNG palette 8-bit, transparency", C256, pillow_palette(8, True), None, ("PNG", 8, 3, False)),
+    ("PNG grey and alpha 8-bit", greys(8), png(4, 8, *HALF_ALPHA), None, ("PNG", 8, 4, False)),
+    ("PNG grey and alpha 16-bit", greys(8), png(4, 16, *HALF_ALPHA), None, ("PNG", 16, 4, False)),
+    ("PNG RGBA 8-bit", C256, png(6, 8, *HALF_ALPHA), None, ("PNG", 8, 6, False)),
+    ("PNG RGBA 16-bit", C256, png(6, 16, *HALF_ALPHA), None, ("PNG", 16, 6, False)),
+    ("PNG grey 1-bit interlaced", greys(1), png(0, 1, "-interlace", "PNG"), None, ("PNG", 1, 0, True)),
+    ("PNG grey 16-bit interlaced", greys(8), png(0, 16, "-interlace", "PNG"), None, ("PNG", 16, 0, True)),
+    ("PNG RGB 8-bit interlaced", C256, png(2, 8, "-interlace", "PNG"), None, ("PNG", 8, 2, True)),
+    ("PNG RGBA 16-bit interlaced", C256, png(6, 16, "-interlace", "PNG", *HALF_ALPHA), None, ("PNG", 16, 6, True)),
+]
+
+
+def main():
+    global CONVERT
+    pack = os.environ.get("QUORVEX_PACK_COMMAND", "").split() or [sys.argv[1]]
+    CONVERT = shutil.which("convert-im6.q16") or shutil.which("/usr/bin/convert")
+    try:
+        from PIL import Image
+    except ImportError:
+        Image = None
+    if not CONVERT or Image is None:
+        print("ImageMagick or Pillow is missing")
+        return 1 if os.environ.get("CI") else 77
+    failed = 0
+    for name, palette, write, edit, expected in ROWS:
+        with tempfile.TemporaryDirectory() as work:
+            source, picture, tiles = (os.path.join(work, f) for f in ("source.png", "picture", "tiles.tis"))
+            drawn = Image.new("RGB", (WIDTH, HEIGHT))
+            drawn.putdata([palette[i % len(palette)] for i in indices()])
+            drawn.save(source)
+            write(source, palette, picture)
+            with open(picture, "rb") as f:
+                data = bytearray(f.read())
+            if edit:
+                data = edit(data)
+                with open(picture, "wb") as f:
+                    f.write(data)
+            packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
+            converted = subprocess.run([sys.argv[2], tiles, "2", "1"], capture_output=True).returncode == 0
+            back = Image.open(os.path.join(work, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
+            ok = kind(data) == expected and packed.returncode == 0 and back == drawn.tobytes()
+            failed += not ok
+            print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; status %d, %r %r" % (packed.returncode, packed.stdout, packed.stderr)))
+    print("%d of %d variants failed" % (failed, len(ROWS)))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
