@@ -113,6 +113,41 @@ std::vector<unsigned char> expand_rle_bitmap(std::FILE* in, std::size_t width, s
     return std::ferror(in) != 0 ? std::vector<unsigned char>{} : plain;
 }
 
+std::uint32_t bits_per_pixel(std::span<const unsigned char> head) {
+    // A 12-byte header has 16-bit sizes, so its bit count sits earlier.
+    return (u32_at(head, u32_at(head, 14) == 12 ? 24 : 28) & 0xFFFF);
+}
+
+bool is_palette_bitmap(std::span<const unsigned char> head) {
+    return head.size() >= bmp_header_bytes && head[0] == 'B' && head[1] == 'M' && bits_per_pixel(head) <= 8;
+}
+
+// The decoder keeps a colour table in 256 slots and leaves the slots past a short table as it
+// found them, so an index beyond the table would pick up stray memory and pack differently from
+// run to run: the table is padded with black entries to 256 first.
+void pad_colour_table(std::vector<unsigned char>& bmp) {
+    const std::size_t header = u32_at(bmp, 14);
+    const std::size_t entry = header == 12 ? 3 : 4;
+    const std::size_t offset = u32_at(bmp, 10);
+    // The decoder refuses what cannot be padded here.
+    if (offset > bmp.size() || header > offset || offset - header < 14 || bmp.size() > INT_MAX / 2) return;
+    const std::size_t have = (offset - 14 - header) / entry;
+    if (have >= 256) return;
+    const std::size_t added = (256 - have) * entry;
+    bmp.insert(bmp.begin() + static_cast<std::ptrdiff_t>(14 + header + have * entry), added, 0);
+    put_u32(bmp, 10, offset + added);
+    put_u32(bmp, 2, bmp.size());
+}
+
+// The whole file, for a picture the decoder is handed in memory; empty when it cannot be read.
+std::vector<unsigned char> whole_file(std::FILE* in) {
+    if (std::fseek(in, 0, SEEK_END) != 0) return {};
+    const long size = std::ftell(in);
+    if (size < 0 || size > INT_MAX / 2 || std::fseek(in, 0, SEEK_SET) != 0) return {};
+    std::vector<unsigned char> data(static_cast<std::size_t>(size));
+    return std::fread(data.data(), 1, data.size(), in) == data.size() ? data : std::vector<unsigned char>{};
+}
+
 // Whether `head` starts an uncompressed 24-bit BMP whose pixel rows all lie within `in`, below
 // the offsets a plain seek reaches everywhere; its rows are then read straight from the file.
 bool is_complete_24_bit_bitmap(std::span<const unsigned char> head, std::FILE* in, std::uint64_t pixel_bytes) {
@@ -165,10 +200,12 @@ picture_problem read_picture(std::FILE* in, picture& into) {
 
     int width = 0;
     int height = 0;
-    if (rle) {
-        const std::vector<unsigned char> plain =
-            expand_rle_bitmap(in, static_cast<std::size_t>(into.width), static_cast<std::size_t>(into.height));
-        if (!plain.empty()) {
+    if (rle || is_palette_bitmap(got)) {
+        std::vector<unsigned char> plain =
+            rle ? expand_rle_bitmap(in, static_cast<std::size_t>(into.width), static_cast<std::size_t>(into.height))
+                : whole_file(in);
+        if (plain.size() >= bmp_header_bytes) {
+            pad_colour_table(plain);
             into.pixels.reset(stbi_load_from_memory(plain.data(), static_cast<int>(plain.size()), &width, &height,
                                                     &channels, rgb_channels));
         }
