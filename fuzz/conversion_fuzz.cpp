@@ -16,10 +16,6 @@
 
 namespace {
 
-void check(bool holds) {
-    if (!holds) std::abort();
-}
-
 // An output that takes `capacity` bytes and then fails every write, as a full disk does.
 struct small_disk {
     bytes written;

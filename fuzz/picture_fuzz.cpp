@@ -15,10 +15,6 @@
 
 namespace {
 
-void check(bool holds) {
-    if (!holds) std::abort();
-}
-
 // The sides the header claims, BMP (little-endian, height signed) or PNG (big-endian).
 std::uint64_t claimed_pixels(const std::uint8_t* data, std::size_t size) {
     if (size < 26) return 0;

@@ -80,11 +80,7 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
 }
 
 // The bitmap quorvex makes of two tile records side by side: a picture for quorvex-pack.
-bytes two_block_bitmap() {
-    const unique_file in = temp_file_with(tile_records(2));
-    const unique_file out{std::tmpfile()};
-    return reference_convert(in.get(), out.get(), 2, 1) ? read_all(out.get()) : bytes{};
-}
+bytes two_block_bitmap() { return convert_bytes(reference_convert, tile_records(2), 2, 1).file; }
 
 // One entry of a row's folder: "name=N" a file of N tile records, "name=bmp" a picture of
 // 2 x 1 blocks, "name=bmpWxH" the same claiming W x H pixels, "name=bmp-cut" the same cut
@@ -262,9 +258,12 @@ bytes made_by(const row& r, const fs::path& dir, bool pack) {
     return read_all(out.get());
 }
 
-void run_rows(std::vector<row> rows, bool pack) {
+// The rows for every build, then those for this kind of system (Windows when another build runs).
+void run_rows(std::span<const row> every, std::span<const row> posix, std::span<const row> windows, bool pack) {
     std::string base = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
     ASSERT_NE(nullptr, mkdtemp(base.data()));
+    std::vector<row> rows(every.begin(), every.end());
+    rows.insert(rows.end(), (runs_other_build ? windows : posix).begin(), (runs_other_build ? windows : posix).end());
     for (const row& r : rows) {
         // The sanitizers need more address space than the limit, and a user-mode emulator (the
         // build's launcher) does not pass the limit on at all.
@@ -289,22 +288,10 @@ void run_rows(std::vector<row> rows, bool pack) {
     fs::remove_all(base);
 }
 
-// Rows for every build, then those for this kind of system.
-std::vector<row> rows_for_this_build(std::span<const row> every, std::span<const row> posix,
-                                     std::span<const row> windows = {}) {
-    std::vector<row> rows(every.begin(), every.end());
-    const std::span<const row> more = runs_other_build ? windows : posix;
-    rows.insert(rows.end(), more.begin(), more.end());
-    return rows;
-}
-
 }  // namespace
 
-TEST(EndToEnd, EveryRowLeavesWhatItSays) { run_rows(rows_for_this_build(every_build, posix_only, windows_only), false); }
-
-TEST(EndToEnd, EveryPackRowLeavesWhatItSays) {
-    run_rows(rows_for_this_build(pack_every_build, pack_posix_only), true);
-}
+TEST(EndToEnd, EveryRowLeavesWhatItSays) { run_rows(every_build, posix_only, windows_only, false); }
+TEST(EndToEnd, EveryPackRowLeavesWhatItSays) { run_rows(pack_every_build, pack_posix_only, {}, true); }
 
 // A script must not take a run whose outcome it could not be told for a success; the
 // complete bitmap stays.

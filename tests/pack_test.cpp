@@ -27,12 +27,7 @@ packed pack(const bytes& picture_file) {
     return {read_all(out.get()), reduced};
 }
 
-bytes converted(const bytes& tiles, int width, int height) {
-    const unique_file in = temp_file_with(tiles);
-    const unique_file out = temp_file_with({});
-    EXPECT_TRUE(convert_blocks(in.get(), out.get(), width, height));
-    return read_all(out.get());
-}
+bytes converted(const bytes& tiles, int width, int height) { return convert_bytes(convert_blocks, tiles, width, height).file; }
 
 // Entries `a` and `b` coloured, the rest black with `fourth` as their unused byte; index `a`
 // on the left half of the block and `b` on the right.

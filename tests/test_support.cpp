@@ -45,6 +45,13 @@ void write_file(const std::filesystem::path& path, const bytes& content) {
     if (file && !content.empty()) (void)std::fwrite(content.data(), 1, content.size(), file.get());
 }
 
+conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
+                         std::int32_t width, std::int32_t height) {
+    const unique_file in = temp_file_with(input), out{std::tmpfile()};
+    const bool ok = converter(in.get(), out.get(), width, height);
+    return {ok, read_all(out.get())};
+}
+
 bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks, std::int32_t height_blocks) {
     const auto size = plan_bitmap(width_blocks, height_blocks);
     if (!size || !write_bitmap_header(out, *size)) return false;
