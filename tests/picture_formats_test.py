@@ -14,19 +14,17 @@
 # QUORVEX_PACK_COMMAND, when set, replaces QUORVEX_PACK (split at spaces, e.g. "wine x.exe").
 # Exit status 0 when every row passes, 1 otherwise, 77 (skipped) without ImageMagick or Pillow;
 # in CI (CI set) a missing tool is a failure.
-import os, random, shutil, struct, subprocess, sys, tempfile
+import importlib.util, os, random, shutil, struct, subprocess, sys, tempfile
+from pathlib import Path
 
-try:
-    from PIL import Image
-except ImportError:
-    Image = None
+Image = importlib.util.find_spec("PIL") and importlib.import_module("PIL.Image")
 CONVERT = shutil.which("convert-im6.q16") or shutil.which("/usr/bin/convert")
 if not (CONVERT and Image):
     print("missing decoders: needs ImageMagick and Pillow (Debian: imagemagick, python3-pil)")
     sys.exit(1 if os.environ.get("CI") else 77)
 WIDTH, HEIGHT = 128, 64
 HALF_ALPHA = ["-alpha", "set", "-channel", "A", "-evaluate", "set", "50%", "+channel"]
-SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+SOURCE = Path(__file__).resolve().parent.parent
 
 
 def colours(n):
@@ -66,9 +64,7 @@ def pillow_palette(bits, transparent=False):
 
 
 def pillow_rgba_bmp(source, palette, out):
-    picture = Image.open(source).convert("RGBA")
-    picture.putalpha(128)
-    picture.save(out, "BMP")
+    Image.merge("RGBA", (*Image.open(source).convert("RGB").split(), Image.new("L", (WIDTH, HEIGHT), 128))).save(out, "BMP")
 
 
 def top_down(data):
@@ -103,9 +99,9 @@ def rle4(data):
 
 
 def kind(data):
-    if data[:2] == b"BM":
-        return "BMP", u32(data, 14), data[28], struct.unpack_from("<i", data, 22)[0] < 0, u32(data, 30)
-    return "PNG", data[24], data[25], data[28] == 1
+    if data[:2] != b"BM":
+        return "PNG", data[24], data[25], data[28] == 1
+    return "BMP", u32(data, 14), data[28], struct.unpack_from("<i", data, 22)[0] < 0, u32(data, 30)
 
 
 # name, palette, writer, byte edit, what the file must be: (BMP, header bytes, bits per pixel,
@@ -172,12 +168,9 @@ def main(work):
         drawn.putdata([palette[i % len(palette)] for i in indices()])
         drawn.save(source)
         write(source, palette, picture)
-        with open(picture, "rb") as f:
-            data = bytearray(f.read())
+        data = bytearray(Path(picture).read_bytes())
         if edit:
-            data = edit(data)
-            with open(picture, "wb") as f:
-                f.write(data)
+            Path(picture).write_bytes(data := edit(data))
         packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
         converted = subprocess.run([quorvex, tiles, "2", "1"], capture_output=True).returncode == 0
         back = Image.open(os.path.join(row, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
@@ -185,18 +178,15 @@ def main(work):
         failed += not ok
         print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; status %d, %r %r" % (packed.returncode, packed.stdout, packed.stderr)))
     rng = random.Random(5120)
-    with open(os.path.join(SOURCE, "samples", "sample.tis"), "rb") as f:
-        cases = [("sample", f.read(), 6, 2)] + [(f"random-{w}x{h}", rng.randbytes(5120 * n), w, h)
-                                               for w, h, n in [(1, 1, 1), (3, 1, 3), (5, 3, 15), (1, 4, 4), (7, 2, 16)]]
+    cases = [("sample", (SOURCE / "samples" / "sample.tis").read_bytes(), 6, 2)] + [
+        (f"random-{w}x{h}", rng.randbytes(5120 * n), w, h) for w, h, n in [(1, 1, 1), (3, 1, 3), (5, 3, 15), (1, 4, 4), (7, 2, 16)]]
     for name, data, width, height in cases:
         tiles, bitmap = os.path.join(work, name + ".tis"), os.path.join(work, name + ".bmp")
-        with open(tiles, "wb") as f:
-            f.write(data)
+        Path(tiles).write_bytes(data)
         subprocess.run([quorvex, tiles, str(width), str(height)], check=True, capture_output=True)
-        with open(bitmap, "rb") as f:
-            want = ("BMP", (64 * width, 64 * height), stored_rgb(f.read(), width))
+        want = ("BMP", (64 * width, 64 * height), stored_rgb(Path(bitmap).read_bytes(), width))
         for decoder in (pillow, imagemagick):
-            ok = decoder(bitmap) == want and (name != "sample" or pillow(os.path.join(SOURCE, "docs", "sample.png"))[1:] == want[1:])
+            ok = decoder(bitmap) == want and (name != "sample" or pillow(SOURCE / "docs" / "sample.png")[1:] == want[1:])
             failed += not ok
             print("%s: quorvex's bitmap %s read by %s" % ("ok" if ok else "FAILED", name, decoder.__name__))
     print("%d of %d checks failed" % (failed, len(ROWS) + 2 * len(cases)))

@@ -19,11 +19,8 @@ bytes tile_records(int count, int first) {
 unique_file temp_file_with(const bytes& content) {
     unique_file file{std::tmpfile()};
     // An empty vector may have no storage at all, which fwrite must not be given.
-    if (file && (content.empty() || std::fwrite(content.data(), 1, content.size(), file.get()) == content.size())) {
-        std::rewind(file.get());
-    } else {
-        file.reset();
-    }
+    if (file && !content.empty() && std::fwrite(content.data(), 1, content.size(), file.get()) != content.size()) file.reset();
+    if (file) std::rewind(file.get());
     return file;
 }
 
@@ -31,10 +28,7 @@ bytes read_all(std::FILE* file) {
     bytes content;
     if (file == nullptr || std::fflush(file) != 0) return content;
     std::rewind(file);
-    std::array<unsigned char, 65536> chunk;
-    for (std::size_t got = 0; (got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0;) {
-        content.insert(content.end(), chunk.data(), chunk.data() + got);
-    }
+    for (int c = std::getc(file); c != EOF; c = std::getc(file)) content.push_back(static_cast<unsigned char>(c));
     return content;
 }
 
