@@ -31,10 +31,7 @@ void write_file(const std::filesystem::path& path, const bytes& content);
 
 /// What `converter` (convert_blocks or reference_convert) writes of `input` at width x height
 /// blocks, and whether it said it succeeded.
-struct conversion {
-    bool ok;
-    bytes file;
-};
+struct conversion { bool ok; bytes file; };
 conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
                          std::int32_t width, std::int32_t height);
 
