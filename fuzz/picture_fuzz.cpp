@@ -15,18 +15,12 @@
 
 namespace {
 
-void check(bool holds) {
-    if (!holds) std::abort();
-}
-
 // The sides the header claims, BMP (little-endian, height signed) or PNG (big-endian).
 std::uint64_t claimed_pixels(const std::uint8_t* data, std::size_t size) {
     if (size < 26) return 0;
     const bool png = data[0] == 0x89;
     std::uint64_t side[2] = {};
-    for (std::size_t s = 0; s < 2; ++s) {
-        for (std::size_t i = 0; i < 4; ++i) side[s] |= std::uint64_t{data[(png ? 16 : 18) + 4 * s + i]} << (8 * (png ? 3 - i : i));
-    }
+    for (std::size_t i = 0; i < 8; ++i) side[i / 4] |= std::uint64_t{data[(png ? 16 : 18) + i]} << (8 * (png ? 3 - i % 4 : i % 4));
     if (!png && side[1] >= 0x80000000U) side[1] = 0x100000000U - side[1];
     return side[0] * side[1];
 }
@@ -44,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const unique_file tiles = temp_file_with({});
     const std::optional<std::int64_t> reduced = pack_blocks(pic, tiles.get());
-    const int w = pic.width / 64;
-    const int h = pic.height / 64;
+    const int w = pic.width / 64, h = pic.height / 64;
     check(reduced && *reduced >= 0 && *reduced <= std::int64_t{w} * h);
     check(read_all(tiles.get()).size() == std::size_t{5120} * static_cast<std::size_t>(w * h));
     if (*reduced > 0) return 0;

@@ -4,11 +4,7 @@
 # spaces at the ends trimmed). Exit 77 (skipped) without groff, except in CI.
 # Usage: check_manual_page.sh PAGE MESSAGES_HEADER NAMESPACE
 set -u
-if ! command -v groff >/dev/null 2>&1; then
-  echo "groff is not installed"
-  [ -n "${CI:-}" ] && exit 1
-  exit 77
-fi
+command -v groff >/dev/null 2>&1 || { echo "groff is not installed"; [ -n "${CI:-}" ] && exit 1; exit 77; }
 warnings=$(groff -man -Tutf8 -ww -P-cbou "$1" 2>&1 >/dev/null) && [ -z "$warnings" ] ||
   { echo "groff -man -Tutf8 -ww $1: $warnings"; exit 1; }
 page=$(groff -man -Tutf8 -P-cbou "$1" 2>/dev/null | tr -s ' \n' '  ')

@@ -34,26 +34,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const other_build = std::getenv("QUORVEX_COMMAND");
-const bool runs_other_build = other_build != nullptr && *other_build != '\0';
-const char* const other_pack = std::getenv("QUORVEX_PACK_COMMAND");
-
-// quorvex, or quorvex-pack when `pack`: the build's own, or the other build's command.
+// quorvex, or quorvex-pack when `pack`: the other build's command when one is set, else the build's own.
 std::vector<std::string> program(bool pack) {
-    const char* other = pack ? other_pack : other_build;
-    if (other == nullptr || *other == '\0') return {pack ? QUORVEX_PACK_BINARY : QUORVEX_BINARY};
-    std::istringstream words(other);
-    return {std::istream_iterator<std::string>(words), {}};
+    const char* const other = std::getenv(pack ? "QUORVEX_PACK_COMMAND" : "QUORVEX_COMMAND");
+    std::istringstream words(other == nullptr ? "" : other);
+    std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
+    return command.empty() ? std::vector<std::string>{pack ? QUORVEX_PACK_BINARY : QUORVEX_BINARY} : command;
 }
+const bool runs_other_build = program(false) != std::vector<std::string>{QUORVEX_BINARY};
 
 // Runs the program in `dir` with standard output and error both going to `log`, which must
 // then hold exactly what standard output should: so standard error stays empty. Returns the
 // exit status, or 128 + the signal that ended it. Past a file size limit writes fail as on a
 // full disk, or with `killed` the program ends by the signal there; a memory limit caps its
 // address space.
-int run_program(std::vector<std::string> command, const fs::path& dir, const fs::path& log,
-                std::vector<std::string> args, rlim_t size_limit, rlim_t memory_limit, bool killed) {
-    command.insert(command.end(), args.begin(), args.end());
+int run_program(std::vector<std::string> command, const fs::path& dir, const fs::path& log, rlim_t size_limit,
+                rlim_t memory_limit, bool killed) {
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
     for (std::string& word : command) argv.push_back(word.data());
@@ -80,11 +76,7 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
 }
 
 // The bitmap quorvex makes of two tile records side by side: a picture for quorvex-pack.
-bytes two_block_bitmap() {
-    const unique_file in = temp_file_with(tile_records(2));
-    const unique_file out{std::tmpfile()};
-    return reference_convert(in.get(), out.get(), 2, 1) ? read_all(out.get()) : bytes{};
-}
+bytes two_block_bitmap() { return convert_bytes(reference_convert, tile_records(2), 2, 1).file; }
 
 // One entry of a row's folder: "name=N" a file of N tile records, "name=bmp" a picture of
 // 2 x 1 blocks, "name=bmpWxH" the same claiming W x H pixels, "name=bmp-cut" the same cut
@@ -100,10 +92,9 @@ void lay_out(const fs::path& dir, const std::string& entry) {
         fs::create_hard_link(dir / entry.substr(arrow + 1), dir / name);
     } else if (const std::string value = entry.substr(name.size() + 1); value.starts_with("bmp")) {
         bytes bitmap = two_block_bitmap();
-        const std::size_t by = value.find('x');
-        for (std::size_t i = 0; by != std::string::npos && i < 4; ++i) {
-            bitmap[18 + i] = static_cast<unsigned char>(std::stoul(value.substr(3)) >> (8 * i));
-            bitmap[22 + i] = static_cast<unsigned char>(std::stoul(value.substr(by + 1)) >> (8 * i));
+        if (const std::size_t by = value.find('x'); by != std::string::npos) {  // sides under 256, in the low bytes
+            bitmap[18] = static_cast<unsigned char>(std::stoi(value.substr(3)));
+            bitmap[22] = static_cast<unsigned char>(std::stoi(value.substr(by + 1)));
         }
         if (value == "bmp-cut") bitmap.resize(20000);
         write_file(dir / name, bitmap);
@@ -137,8 +128,7 @@ struct row {
     std::string out;  // after the banner
     int status;       // the exit status; 128 + SIGXFSZ for a run that the file size limit ends
     std::string made = "";  // the bitmap a successful run leaves, in the folder's own spelling
-    rlim_t size_limit = RLIM_INFINITY;
-    rlim_t memory_limit = RLIM_INFINITY;
+    rlim_t size_limit = RLIM_INFINITY, memory_limit = RLIM_INFINITY;
 };
 
 const std::string done = "Tis file converted successfully!\n";
@@ -253,18 +243,20 @@ const row pack_posix_only[] = {
 // What a successful row leaves under r.made: the reference's bitmap of the tile file, or the
 // packing of the picture.
 bytes made_by(const row& r, const fs::path& dir, bool pack) {
-    const unique_file in{std::fopen((dir / r.folder[0].substr(0, r.folder[0].rfind('='))).c_str(), "rb")};
-    const unique_file out{std::tmpfile()};
+    const bytes input = read_file(dir / r.folder[0].substr(0, r.folder[0].rfind('=')));
+    if (!pack) return convert_bytes(reference_convert, input, std::stoi(r.args[1]), std::stoi(r.args[2])).file;
+    const unique_file in = temp_file_with(input), out{std::tmpfile()};
     picture pic;
-    const bool made = pack ? read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get())
-                           : reference_convert(in.get(), out.get(), std::stoi(r.args[1]), std::stoi(r.args[2]));
-    EXPECT_TRUE(made);
+    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get()));
     return read_all(out.get());
 }
 
-void run_rows(std::vector<row> rows, bool pack) {
+// The rows for every build, then those for this kind of system (Windows when another build runs).
+void run_rows(std::span<const row> every, std::span<const row> posix, std::span<const row> windows, bool pack) {
     std::string base = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
     ASSERT_NE(nullptr, mkdtemp(base.data()));
+    std::vector<row> rows(every.begin(), every.end());
+    rows.insert(rows.end(), (runs_other_build ? windows : posix).begin(), (runs_other_build ? windows : posix).end());
     for (const row& r : rows) {
         // The sanitizers need more address space than the limit, and a user-mode emulator (the
         // build's launcher) does not pass the limit on at all.
@@ -275,9 +267,9 @@ void run_rows(std::vector<row> rows, bool pack) {
         fs::create_directory(dir);
         for (const std::string& entry : r.folder) lay_out(dir, entry);
         auto expected = snapshot(dir);
-        std::vector<std::string> args;
-        for (const std::string& arg : r.args) args.push_back(windows_spelling(arg, dir));
-        EXPECT_EQ(r.status, run_program(program(pack), dir, dir.string() + ".log", args, r.size_limit, r.memory_limit,
+        std::vector<std::string> command = program(pack);
+        for (const std::string& arg : r.args) command.push_back(windows_spelling(arg, dir));
+        EXPECT_EQ(r.status, run_program(command, dir, dir.string() + ".log", r.size_limit, r.memory_limit,
                                         r.status == 128 + SIGXFSZ));
         const bytes log = read_file(dir.string() + ".log");
         std::string text(log.begin(), log.end());
@@ -289,33 +281,18 @@ void run_rows(std::vector<row> rows, bool pack) {
     fs::remove_all(base);
 }
 
-// Rows for every build, then those for this kind of system.
-std::vector<row> rows_for_this_build(std::span<const row> every, std::span<const row> posix,
-                                     std::span<const row> windows = {}) {
-    std::vector<row> rows(every.begin(), every.end());
-    const std::span<const row> more = runs_other_build ? windows : posix;
-    rows.insert(rows.end(), more.begin(), more.end());
-    return rows;
-}
-
 }  // namespace
 
-TEST(EndToEnd, EveryRowLeavesWhatItSays) { run_rows(rows_for_this_build(every_build, posix_only, windows_only), false); }
-
-TEST(EndToEnd, EveryPackRowLeavesWhatItSays) {
-    run_rows(rows_for_this_build(pack_every_build, pack_posix_only), true);
-}
+TEST(EndToEnd, EveryRowLeavesWhatItSays) { run_rows(every_build, posix_only, windows_only, false); }
+TEST(EndToEnd, EveryPackRowLeavesWhatItSays) { run_rows(pack_every_build, pack_posix_only, {}, true); }
 
 // A script must not take a run whose outcome it could not be told for a success; the
 // complete bitmap stays.
 TEST(Run, UnwritableStandardOutputFailsButKeepsTheBitmap) {
-    std::string dir = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(dir.data()));
-    write_file(dir + "/t.tis", tile_records(1));
-    const std::string input = dir + "/t.tis";
-    const char* const argv[] = {"quorvex", input.c_str(), "1", "1"};
+    write_file("unwritable-output.tis", tile_records(1));  // in the build's folder, where the tests run
+    fs::remove("unwritable-output.bmp");
+    const char* const argv[] = {"quorvex", "unwritable-output.tis", "1", "1"};
     std::ostream nowhere(nullptr);  // every write fails, as on a full disk
     EXPECT_EQ(1, run(4, argv, nowhere));
-    EXPECT_EQ(12342u, fs::file_size(dir + "/t.bmp"));
-    fs::remove_all(dir);
+    EXPECT_EQ(12342u, fs::file_size("unwritable-output.bmp"));
 }

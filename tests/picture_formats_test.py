@@ -1,25 +1,30 @@
-# quorvex-pack reads every BMP and PNG variant that image tools write, pixel for pixel.
+# Pictures through image tools that nobody here wrote, pixel for pixel.
 #
-# One table: each row draws a 128 x 64 picture from a palette of at most 256 colours, writes it
-# in one variant (ImageMagick or Pillow, some then edited byte by byte), checks that the file is
-# that variant, packs it, converts the tile data back with quorvex and compares every pixel.
-# Alpha is half where a variant has it: the colour channels must come back as stored.
+# One table for quorvex-pack: each row draws a 128 x 64 picture from a palette of at most 256
+# colours, writes it in one BMP or PNG variant (ImageMagick or Pillow, some then edited byte by
+# byte), checks that the file is that variant, packs it, converts the tile data back with
+# quorvex and compares every pixel. Alpha is half where a variant has it: the colour channels
+# must come back as stored.
+# Then quorvex's own bitmaps, of the shipped sample and of random tile data of odd shapes: both
+# ImageMagick and Pillow must decode each as a BMP of the right size whose pixels, top-left
+# first, are the ones the file stores bottom-up; the sample must show exactly the pixels of the
+# README's picture, which was checked by eye.
 #
 # usage: picture_formats_test.py QUORVEX_PACK QUORVEX
 # QUORVEX_PACK_COMMAND, when set, replaces QUORVEX_PACK (split at spaces, e.g. "wine x.exe").
 # Exit status 0 when every row passes, 1 otherwise, 77 (skipped) without ImageMagick or Pillow;
 # in CI (CI set) a missing tool is a failure.
+import importlib.util, os, random, shutil, struct, subprocess, sys, tempfile
+from pathlib import Path
 
-import os
-import random
-import shutil
-import struct
-import subprocess
-import sys
-import tempfile
-
+Image = importlib.util.find_spec("PIL") and importlib.import_module("PIL.Image")
+CONVERT = shutil.which("convert-im6.q16") or shutil.which("/usr/bin/convert")
+if not (CONVERT and Image):
+    print("missing decoders: needs ImageMagick and Pillow (Debian: imagemagick, python3-pil)")
+    sys.exit(1 if os.environ.get("CI") else 77)
 WIDTH, HEIGHT = 128, 64
 HALF_ALPHA = ["-alpha", "set", "-channel", "A", "-evaluate", "set", "50%", "+channel"]
+SOURCE = Path(__file__).resolve().parent.parent
 
 
 def colours(n):
@@ -28,7 +33,7 @@ def colours(n):
 
 
 def greys(bits):
-    top = (1 << bits) - 1
+    top = (1 << min(bits, 8)) - 1
     return [(v * 255 // top,) * 3 for v in range(top + 1)]
 
 
@@ -51,7 +56,6 @@ def png(colour_type, depth, *extra):
 
 def pillow_palette(bits, transparent=False):
     def write(source, palette, out):
-        from PIL import Image
         picture = Image.new("P", (WIDTH, HEIGHT))
         picture.putpalette([c for rgb in palette for c in rgb])
         picture.putdata([i % len(palette) for i in indices()])
@@ -60,10 +64,7 @@ def pillow_palette(bits, transparent=False):
 
 
 def pillow_rgba_bmp(source, palette, out):
-    from PIL import Image
-    picture = Image.open(source).convert("RGBA")
-    picture.putalpha(128)
-    picture.save(out, "BMP")
+    Image.merge("RGBA", (*Image.open(source).convert("RGB").split(), Image.new("L", (WIDTH, HEIGHT), 128))).save(out, "BMP")
 
 
 def top_down(data):
@@ -98,20 +99,20 @@ def rle4(data):
 
 
 def kind(data):
-    if data[:2] == b"BM":
-        return "BMP", u32(data, 14), data[28], struct.unpack_from("<i", data, 22)[0] < 0, u32(data, 30)
-    return "PNG", data[24], data[25], data[28] == 1
+    if data[:2] != b"BM":
+        return "PNG", data[24], data[25], data[28] == 1
+    return "BMP", u32(data, 14), data[28], struct.unpack_from("<i", data, 22)[0] < 0, u32(data, 30)
 
 
 # name, palette, writer, byte edit, what the file must be: (BMP, header bytes, bits per pixel,
 # top-down, compression: 1 RLE8, 2 RLE4, 3 bit fields) or (PNG, bit depth, colour type, interlaced)
-C256 = colours(256)
+C256, PALETTE_BMP3 = colours(256), magick("-type", "palette", "BMP3")
 ROWS = [
-    ("BMP 1-bit", colours(2), magick("-type", "palette", "BMP3"), None, ("BMP", 40, 1, False, 0)),
-    ("BMP 4-bit", colours(16), magick("-type", "palette", "BMP3"), None, ("BMP", 40, 4, False, 0)),
-    ("BMP 4-bit RLE", colours(16), magick("-type", "palette", "BMP3"), rle4, ("BMP", 40, 4, False, 2)),
+    ("BMP 1-bit", colours(2), PALETTE_BMP3, None, ("BMP", 40, 1, False, 0)),
+    ("BMP 4-bit", colours(16), PALETTE_BMP3, None, ("BMP", 40, 4, False, 0)),
+    ("BMP 4-bit RLE", colours(16), PALETTE_BMP3, rle4, ("BMP", 40, 4, False, 2)),
     ("BMP 8-bit", C256, magick("-type", "palette", "-compress", "none", "BMP3"), None, ("BMP", 40, 8, False, 0)),
-    ("BMP 8-bit RLE", C256, magick("-type", "palette", "BMP3"), None, ("BMP", 40, 8, False, 1)),
+    ("BMP 8-bit RLE", C256, PALETTE_BMP3, None, ("BMP", 40, 8, False, 1)),
     ("BMP 24-bit", C256, magick("-type", "truecolor", "BMP3"), None, ("BMP", 40, 24, False, 0)),
     ("BMP 32-bit", C256, pillow_rgba_bmp, None, ("BMP", 40, 32, False, 0)),
     ("BMP 24-bit top-down", C256, magick("-type", "truecolor", "BMP3"), top_down, ("BMP", 40, 24, True, 0)),
@@ -121,63 +122,77 @@ ROWS = [
     ("BMP 1-bit, 124-byte header", colours(2), magick("-type", "palette", "BMP"), None, ("BMP", 124, 1, False, 0)),
     ("BMP 8-bit RLE, 124-byte header", C256, magick("-type", "palette", "BMP"), None, ("BMP", 124, 8, False, 1)),
     ("BMP 32-bit, 124-byte header", C256, magick(*HALF_ALPHA, "BMP"), None, ("BMP", 124, 32, False, 3)),
-    ("PNG grey 1-bit", greys(1), png(0, 1), None, ("PNG", 1, 0, False)),
-    ("PNG grey 2-bit", greys(2), png(0, 2), None, ("PNG", 2, 0, False)),
-    ("PNG grey 4-bit", greys(4), png(0, 4), None, ("PNG", 4, 0, False)),
-    ("PNG grey 8-bit", greys(8), png(0, 8), None, ("PNG", 8, 0, False)),
-    ("PNG grey 16-bit", greys(8), png(0, 16), None, ("PNG", 16, 0, False)),
+    *((f"PNG grey {d}-bit", greys(d), png(0, d), None, ("PNG", d, 0, False)) for d in (1, 2, 4, 8, 16)),
     ("PNG RGB 8-bit", C256, png(2, 8), None, ("PNG", 8, 2, False)),
     ("PNG RGB 16-bit", C256, png(2, 16), None, ("PNG", 16, 2, False)),
-    ("PNG palette 1-bit", colours(2), pillow_palette(1), None, ("PNG", 1, 3, False)),
-    ("PNG palette 2-bit", colours(4), pillow_palette(2), None, ("PNG", 2, 3, False)),
-    ("PNG palette 4-bit", colours(16), pillow_palette(4), None, ("PNG", 4, 3, False)),
-    ("PNG palette 8-bit", C256, pillow_palette(8), None, ("PNG", 8, 3, False)),
+    *((f"PNG palette {d}-bit", colours(1 << d), pillow_palette(d), None, ("PNG", d, 3, False)) for d in (1, 2, 4, 8)),
     ("PNG palette 8-bit, transparency", C256, pillow_palette(8, True), None, ("PNG", 8, 3, False)),
     ("PNG grey and alpha 8-bit", greys(8), png(4, 8, *HALF_ALPHA), None, ("PNG", 8, 4, False)),
     ("PNG grey and alpha 16-bit", greys(8), png(4, 16, *HALF_ALPHA), None, ("PNG", 16, 4, False)),
     ("PNG RGBA 8-bit", C256, png(6, 8, *HALF_ALPHA), None, ("PNG", 8, 6, False)),
     ("PNG RGBA 16-bit", C256, png(6, 16, *HALF_ALPHA), None, ("PNG", 16, 6, False)),
     ("PNG grey 1-bit interlaced", greys(1), png(0, 1, "-interlace", "PNG"), None, ("PNG", 1, 0, True)),
-    ("PNG grey 16-bit interlaced", greys(8), png(0, 16, "-interlace", "PNG"), None, ("PNG", 16, 0, True)),
+    ("PNG grey 16-bit interlaced", greys(16), png(0, 16, "-interlace", "PNG"), None, ("PNG", 16, 0, True)),
     ("PNG RGB 8-bit interlaced", C256, png(2, 8, "-interlace", "PNG"), None, ("PNG", 8, 2, True)),
     ("PNG RGBA 16-bit interlaced", C256, png(6, 16, "-interlace", "PNG", *HALF_ALPHA), None, ("PNG", 16, 6, True)),
 ]
 
 
-def main():
-    global CONVERT
-    pack = os.environ.get("QUORVEX_PACK_COMMAND", "").split() or [sys.argv[1]]
-    CONVERT = shutil.which("convert-im6.q16") or shutil.which("/usr/bin/convert")
-    try:
-        from PIL import Image
-    except ImportError:
-        Image = None
-    if not CONVERT or Image is None:
-        print("ImageMagick or Pillow is missing")
-        return 1 if os.environ.get("CI") else 77
+def stored_rgb(bitmap, width):
+    # A bitmap's own pixels as red, green, blue, rows from the top.
+    rows = [bitmap[at:at + 192 * width] for at in range(54, len(bitmap), 192 * width)]
+    pixels = bytearray(b"".join(reversed(rows)))
+    pixels[0::3], pixels[2::3] = pixels[2::3], pixels[0::3]
+    return bytes(pixels)
+
+
+def pillow(path):
+    with Image.open(path) as image:
+        return image.format, image.size, image.convert("RGB").tobytes()
+
+
+def imagemagick(path):
+    info = subprocess.run([CONVERT, path, "-format", "%m %w %h", "info:"], capture_output=True, text=True, check=True)
+    raw = subprocess.run([CONVERT, path, "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
+    kind, width, height = info.stdout.split()
+    return {"BMP3": "BMP"}.get(kind, kind), (int(width), int(height)), raw
+
+
+def main(work):
+    pack, quorvex = os.environ.get("QUORVEX_PACK_COMMAND", "").split() or [sys.argv[1]], os.path.abspath(sys.argv[2])
     failed = 0
     for name, palette, write, edit, expected in ROWS:
-        with tempfile.TemporaryDirectory() as work:
-            source, picture, tiles = (os.path.join(work, f) for f in ("source.png", "picture", "tiles.tis"))
-            drawn = Image.new("RGB", (WIDTH, HEIGHT))
-            drawn.putdata([palette[i % len(palette)] for i in indices()])
-            drawn.save(source)
-            write(source, palette, picture)
-            with open(picture, "rb") as f:
-                data = bytearray(f.read())
-            if edit:
-                data = edit(data)
-                with open(picture, "wb") as f:
-                    f.write(data)
-            packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
-            converted = subprocess.run([sys.argv[2], tiles, "2", "1"], capture_output=True).returncode == 0
-            back = Image.open(os.path.join(work, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
-            ok = kind(data) == expected and packed.returncode == 0 and back == drawn.tobytes()
+        row = tempfile.mkdtemp(dir=work)  # nothing left from an earlier row can pass for this one's
+        source, picture, tiles = (os.path.join(row, f) for f in ("source.png", "picture", "tiles.tis"))
+        drawn = Image.new("RGB", (WIDTH, HEIGHT))
+        drawn.putdata([palette[i % len(palette)] for i in indices()])
+        drawn.save(source)
+        write(source, palette, picture)
+        data = bytearray(Path(picture).read_bytes())
+        if edit:
+            Path(picture).write_bytes(data := edit(data))
+        packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
+        converted = subprocess.run([quorvex, tiles, "2", "1"], capture_output=True).returncode == 0
+        back = Image.open(os.path.join(row, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
+        ok = kind(data) == expected and packed.returncode == 0 and back == drawn.tobytes()
+        failed += not ok
+        print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; status %d, %r %r" % (packed.returncode, packed.stdout, packed.stderr)))
+    rng = random.Random(5120)
+    cases = [("sample", (SOURCE / "samples" / "sample.tis").read_bytes(), 6, 2)] + [
+        (f"random-{w}x{h}", rng.randbytes(5120 * n), w, h) for w, h, n in [(1, 1, 1), (3, 1, 3), (5, 3, 15), (1, 4, 4), (7, 2, 16)]]
+    for name, data, width, height in cases:
+        tiles, bitmap = os.path.join(work, name + ".tis"), os.path.join(work, name + ".bmp")
+        Path(tiles).write_bytes(data)
+        subprocess.run([quorvex, tiles, str(width), str(height)], check=True, capture_output=True)
+        want = ("BMP", (64 * width, 64 * height), stored_rgb(Path(bitmap).read_bytes(), width))
+        for decoder in (pillow, imagemagick):
+            ok = decoder(bitmap) == want and (name != "sample" or pillow(SOURCE / "docs" / "sample.png")[1:] == want[1:])
             failed += not ok
-            print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; status %d, %r %r" % (packed.returncode, packed.stdout, packed.stderr)))
-    print("%d of %d variants failed" % (failed, len(ROWS)))
+            print("%s: quorvex's bitmap %s read by %s" % ("ok" if ok else "FAILED", name, decoder.__name__))
+    print("%d of %d checks failed" % (failed, len(ROWS) + 2 * len(cases)))
     return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    with tempfile.TemporaryDirectory(prefix="quorvex-pictures-") as folder:
+        sys.exit(main(folder))

@@ -19,11 +19,8 @@ bytes tile_records(int count, int first) {
 unique_file temp_file_with(const bytes& content) {
     unique_file file{std::tmpfile()};
     // An empty vector may have no storage at all, which fwrite must not be given.
-    if (file && (content.empty() || std::fwrite(content.data(), 1, content.size(), file.get()) == content.size())) {
-        std::rewind(file.get());
-    } else {
-        file.reset();
-    }
+    if (file && !content.empty() && std::fwrite(content.data(), 1, content.size(), file.get()) != content.size()) file.reset();
+    if (file) std::rewind(file.get());
     return file;
 }
 
@@ -31,10 +28,7 @@ bytes read_all(std::FILE* file) {
     bytes content;
     if (file == nullptr || std::fflush(file) != 0) return content;
     std::rewind(file);
-    std::array<unsigned char, 65536> chunk;
-    for (std::size_t got = 0; (got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0;) {
-        content.insert(content.end(), chunk.data(), chunk.data() + got);
-    }
+    for (int c = std::getc(file); c != EOF; c = std::getc(file)) content.push_back(static_cast<unsigned char>(c));
     return content;
 }
 
@@ -43,6 +37,13 @@ bytes read_file(const std::filesystem::path& path) { return read_all(unique_file
 void write_file(const std::filesystem::path& path, const bytes& content) {
     const unique_file file{std::fopen(path.c_str(), "wb")};
     if (file && !content.empty()) (void)std::fwrite(content.data(), 1, content.size(), file.get());
+}
+
+conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
+                         std::int32_t width, std::int32_t height) {
+    const unique_file in = temp_file_with(input), out{std::tmpfile()};
+    const bool ok = converter(in.get(), out.get(), width, height);
+    return {ok, read_all(out.get())};
 }
 
 bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks, std::int32_t height_blocks) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -27,6 +28,17 @@ unique_file temp_file_with(const bytes& content);
 bytes read_all(std::FILE* file);
 bytes read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const bytes& content);
+
+/// What `converter` (convert_blocks or reference_convert) writes of `input` at width x height
+/// blocks, and whether it said it succeeded.
+struct conversion { bool ok; bytes file; };
+conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
+                         std::int32_t width, std::int32_t height);
+
+/// The fuzz targets' assertion: a fault ends the run where the fuzzer sees it.
+inline void check(bool holds) {
+    if (!holds) std::abort();
+}
 
 /// The conversion done the slow, obvious way, as the tests' reference and the benchmark's
 /// baseline: the header from plan_bitmap, then per tile record one seek and one palette read,
