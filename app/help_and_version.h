@@ -1,10 +1,12 @@
 #pragma once
 
-// The two questions every front end answers the same way, each with its own usage text.
+// What every front end says the same way: the answers to the two questions, each with its own
+// usage text, and why an output could not be had.
 
 #include <ostream>
 #include <string_view>
 
+#include "app/files.h"
 #include "app/messages.h"
 
 /// After the banner: a lone `--help` or `-h` is answered with `usage`, a lone `--version` or
@@ -19,4 +21,14 @@
         return true;
     }
     return flag == "--version" || flag == "-V";
+}
+
+/// Says why `output` was refused, the same for both programs; false when it was not refused.
+[[nodiscard]] inline bool said_output_refused(const pending_output& output, std::string_view name, std::ostream& out) {
+    if (output.refused() == pending_output::refusal::is_input) {
+        say(out, messages::cannot_open_output, name, messages::output_is_input);
+    } else if (!output) {
+        say(out, messages::cannot_open_output, name);
+    }
+    return !output;
 }

@@ -46,14 +46,7 @@ int pack_run(int argc, const char* const* argv, std::ostream& out) {
 
     // Replacing the picture would lose it whole; it is refused by file identity, not by name.
     pending_output output = pending_output::create(output_name, input.get());
-    if (output.refused() == pending_output::refusal::is_input) {
-        say(out, messages::cannot_open_output, output_name, messages::output_is_input);
-        return exit_failed;
-    }
-    if (!output) {
-        say(out, messages::cannot_open_output, output_name);
-        return exit_failed;
-    }
+    if (said_output_refused(output, output_name, out)) return exit_failed;
     const std::optional<std::int64_t> reduced = pack_blocks(pic, output.get());
     if (!reduced || !output.keep()) {
         say(out, pack_messages::packing_failed);

@@ -35,14 +35,7 @@ int run(int argc, const char* const* argv, std::ostream& out) {
     const std::string output_name = make_output_name(input_name);
     // Replacing the input would lose it whole; it is refused by file identity, not by name.
     pending_output output = pending_output::create(output_name, input.get());
-    if (output.refused() == pending_output::refusal::is_input) {
-        say(out, messages::cannot_open_output, output_name, messages::output_is_input);
-        return exit_failed;
-    }
-    if (!output) {
-        say(out, messages::cannot_open_output, output_name);
-        return exit_failed;
-    }
+    if (said_output_refused(output, output_name, out)) return exit_failed;
 
     const std::int32_t height = parse_block_count(argv[3]);
     const std::int32_t width = parse_block_count(argv[2]);
