@@ -13,7 +13,7 @@ TEST(ConvertBlocks, MatchesTheReferenceOnEveryShapeAndWhereverTheInputEnds) {
     // Shapes with no rows (the header alone) and shapes refused before the first byte, then
     // every small picture.
     struct shape { std::int32_t width, height; bool ok; };
-    std::vector<shape> shapes{{0, 3, true}, {3, 0, true}, {2, -1, true}, {5, -33554431, true}, {-1, 1, false},
+    std::vector<shape> shapes{{0, 3, true}, {3, 0, true}, {33554431, 0, true}, {2, -1, true}, {5, -33554431, true}, {-1, 1, false},
                               {-3, -3, false}, {-2147483647 - 1, 0, false}, {2147483647, 1, false},
                               {0, 2147483647, false}, {349526, 1, false}, {1000, 1000, false}};
     for (std::int32_t width = 1; width <= 9; ++width) {
