@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace quorvex {
+
 namespace {
 
 bool is_space(char c) {
@@ -30,3 +32,5 @@ std::int32_t parse_block_count(std::string_view text) {
     if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(value);
 }
+
+}  // namespace quorvex

@@ -18,6 +18,8 @@
 #include <filesystem>
 #endif
 
+namespace quorvex {
+
 namespace {
 
 // Enough to tell whether two names or streams are one file, and what kind of file it is.
@@ -228,3 +230,5 @@ void pending_output::discard() {
     if (!temporary_.empty()) (void)remove_file(std::exchange(temporary_, {}));
     if (std::exchange(reserved_, false)) (void)remove_file(target_);
 }
+
+}  // namespace quorvex

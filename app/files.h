@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace quorvex {
+
 /// Owns one open C stream. close() reports whether everything reached the system; the
 /// destructor closes silently as a fallback on paths that already failed.
 class stdio_file {
@@ -58,3 +60,5 @@ private:
     bool reserved_ = false;   // this run created `target_` empty to hold a new name
     refusal refused_ = refusal::none;
 };
+
+}  // namespace quorvex

@@ -9,6 +9,8 @@
 #include "app/files.h"
 #include "app/messages.h"
 
+namespace quorvex {
+
 /// After the banner: a lone `--help` or `-h` is answered with `usage`, a lone `--version` or
 /// `-V` by the banner alone. True when answered (exit status 0); any other call gets false.
 [[nodiscard]] inline bool answered_help_or_version(int argc, const char* const* argv,
@@ -32,3 +34,5 @@
     }
     return !output;
 }
+
+}  // namespace quorvex

@@ -2,4 +2,4 @@
 
 #include "app/run.h"
 
-int main(int argc, char** argv) { return run(argc, argv, std::cout); }
+int main(int argc, char** argv) { return quorvex::run(argc, argv, std::cout); }

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string_view>
 
+namespace quorvex {
+
 namespace messages {
 
 inline constexpr std::string_view banner = "Quorvex v1.0 by Velkaran";
@@ -43,3 +45,5 @@ inline void say(std::ostream& out, std::string_view first, std::string_view seco
                 std::string_view third = {}) {
     out << first << second << third << '\n' << std::flush;
 }
+
+}  // namespace quorvex

@@ -2,6 +2,8 @@
 
 #include "app/messages.h"
 
+namespace quorvex {
+
 std::string make_output_name(std::string_view input_name) {
     const std::size_t dot = input_name.rfind('.');
     const bool cut = dot != std::string_view::npos && dot != 0;
@@ -9,3 +11,5 @@ std::string make_output_name(std::string_view input_name) {
     name += messages::output_extension;
     return name;
 }
+
+}  // namespace quorvex

@@ -2,4 +2,4 @@
 
 #include "app/pack_run.h"
 
-int main(int argc, char** argv) { return pack_run(argc, argv, std::cout); }
+int main(int argc, char** argv) { return quorvex::pack_run(argc, argv, std::cout); }

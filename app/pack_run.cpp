@@ -9,6 +9,8 @@
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
 
+namespace quorvex {
+
 namespace {
 
 constexpr int exit_packed = 0;
@@ -47,14 +49,16 @@ int pack_run(int argc, const char* const* argv, std::ostream& out) {
     // Replacing the picture would lose it whole; it is refused by file identity, not by name.
     pending_output output = pending_output::create(output_name, input.get());
     if (said_output_refused(output, output_name, out)) return exit_failed;
-    const std::optional<std::int64_t> reduced = pack_blocks(pic, output.get());
-    if (!reduced || !output.keep()) {
+    const pack_result packed = pack_blocks(pic, output.get());
+    if (packed.failed != pack_stage::none || !output.keep()) {
         say(out, pack_messages::packing_failed);
         return exit_failed;
     }
     const std::int64_t side = block_geometry::block_side;
     say(out, pack_messages::written, size_text(pic.width / side, pic.height / side),
-        std::string(pack_messages::blocks_reduced) + std::to_string(*reduced) + std::string(pack_messages::reduced_to_256));
+        std::string(pack_messages::blocks_reduced) + std::to_string(packed.reduced) + std::string(pack_messages::reduced_to_256));
     // A script that cannot be told the outcome must not take the run for a success.
     return out ? exit_packed : exit_failed;
 }
+
+}  // namespace quorvex

@@ -9,6 +9,8 @@
 #include "app/output_name.h"
 #include "conversion/convert_blocks.h"
 
+namespace quorvex {
+
 namespace {
 
 constexpr int exit_converted = 0;
@@ -47,3 +49,5 @@ int run(int argc, const char* const* argv, std::ostream& out) {
     // A script that cannot be told the outcome must not take the run for a success.
     return out ? exit_converted : exit_failed;
 }
+
+}  // namespace quorvex

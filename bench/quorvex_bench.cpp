@@ -23,6 +23,8 @@
 #include "conversion/convert_blocks.h"
 #include "tests/test_support.h"
 
+using namespace quorvex;
+
 namespace {
 
 namespace fs = std::filesystem;

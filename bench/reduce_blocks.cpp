@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace quorvex;
+
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::puts("usage: reduce_blocks <in.ppm> <out.ppm> [runs]");

@@ -6,6 +6,8 @@
 
 #include "conversion/block_geometry.h"
 
+namespace quorvex {
+
 namespace {
 
 constexpr std::size_t file_header_bytes = 14;
@@ -96,3 +98,5 @@ bool write_bitmap_header(std::FILE* out, const bitmap_size& size) {
 
     return write_all(out, file.bytes()) && write_all(out, info.bytes());
 }
+
+}  // namespace quorvex

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <optional>
 
+namespace quorvex {
+
 /// The sizes a bitmap of `width_blocks` x `height_blocks` blocks records in its header.
 struct bitmap_size {
     std::int32_t width_pixels;
@@ -21,3 +23,5 @@ struct bitmap_size {
 /// Writes the 54-byte header for `size` at the output's position: the file header in one
 /// write, the information header in another. False when a write fails.
 [[nodiscard]] bool write_bitmap_header(std::FILE* out, const bitmap_size& size);
+
+}  // namespace quorvex

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace quorvex {
+
 namespace block_geometry {
 
 inline constexpr int block_side = 64;                         // pixels
@@ -35,3 +37,5 @@ static_assert(block_strip_bytes == block_row_span_bytes * block_side);
 static_assert(block_row_span_bytes % 4 == 0);
 
 }  // namespace block_geometry
+
+}  // namespace quorvex

@@ -14,6 +14,8 @@
 #define QUORVEX_HAS_VBMI_PATH 0
 #endif
 
+namespace quorvex {
+
 namespace {
 
 using namespace block_geometry;
@@ -185,3 +187,5 @@ void paint_block(const unsigned char* palette, const unsigned char* indices,
     paint_block_portable(palette, indices, bottom_row, row_step);
 #endif
 }
+
+}  // namespace quorvex

@@ -9,6 +9,8 @@
 #include "conversion/bitmap_header.h"
 #include "conversion/block_pixels.h"
 
+namespace quorvex {
+
 namespace {
 
 using namespace block_geometry;
@@ -94,3 +96,5 @@ bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
     // Hand everything to the system now, so a full disk is reported here and not lost.
     return std::fflush(out) == 0;
 }
+
+}  // namespace quorvex

@@ -8,6 +8,8 @@
 
 #include "conversion/block_geometry.h"
 
+namespace quorvex {
+
 /// What one block hands on to the next where the input runs short: the palette bytes
 /// last read and the last index read. Both start as zeros, so such blocks are black.
 struct block_carry {
@@ -29,3 +31,5 @@ void decode_block(std::span<const unsigned char> record, block_carry& carry, uns
 /// input that simply ends early is not a failure.
 [[nodiscard]] bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
                                   std::int32_t height_blocks);
+
+}  // namespace quorvex

@@ -17,6 +17,8 @@
 #include "conversion/bitmap_header.h"
 #include "tests/test_support.h"
 
+using namespace quorvex;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     // strtoll stops at the first NUL, which is no digit either, and saturates beyond 32 bits.

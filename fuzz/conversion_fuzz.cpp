@@ -14,6 +14,8 @@
 #include "conversion/convert_blocks.h"
 #include "tests/test_support.h"
 
+using namespace quorvex;
+
 namespace {
 
 // An output that takes `capacity` bytes and then fails every write, as a full disk does.

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     int replayed = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(argc > 1 ? argv[1] : ".")) {
         if (!entry.is_regular_file()) continue;
-        const bytes content = read_file(entry.path());
+        const quorvex::bytes content = quorvex::read_file(entry.path());
         // An empty input has no storage; libFuzzer hands a valid pointer all the same.
         static const std::uint8_t none = 0;
         (void)LLVMFuzzerTestOneInput(content.empty() ? &none : content.data(), content.size());

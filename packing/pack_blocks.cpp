@@ -1,12 +1,15 @@
 #include "packing/pack_blocks.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <span>
 #include <vector>
 
 #include "conversion/block_geometry.h"
 #include "packing/reduce_colours.h"
+
+namespace quorvex {
 
 namespace {
 
@@ -85,17 +88,27 @@ bool pack_block(const unsigned char* first, std::ptrdiff_t row_step, bool rgb, s
 
 }  // namespace
 
-std::optional<std::int64_t> pack_blocks(const picture& pic, std::FILE* out) {
+pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings) {
     std::vector<unsigned char> buffer;
     std::array<unsigned char, block_geometry::record_bytes> record;
-    std::int64_t reduced = 0;
-    for (std::size_t index = 0; index < static_cast<std::size_t>(pic.height) / side; ++index) {
-        const std::optional<block_row> rows = read_block_row(pic, index, buffer);
-        if (!rows) return std::nullopt;
+    pack_result result;
+    const auto fail = [&result](pack_stage stage) {
+        result.failed = stage;
+        result.error = errno;
+        return result;
+    };
+    const std::size_t rows = static_cast<std::size_t>(pic.height) / side;
+    for (std::size_t index = 0; index < rows; ++index) {
+        errno = 0;
+        const std::optional<block_row> pixels = read_block_row(pic, index, buffer);
+        if (!pixels) return fail(pack_stage::picture);
         for (std::size_t left = 0; left < static_cast<std::size_t>(pic.width); left += side) {
-            if (pack_block(rows->first + left * pixel_bytes, rows->row_step, rows->rgb, record)) ++reduced;
-            if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return std::nullopt;
+            if (pack_block(pixels->first + left * pixel_bytes, pixels->row_step, pixels->rgb, record)) ++result.reduced;
+            if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return fail(pack_stage::output);
         }
+        if (settings.progress) settings.progress(index + 1, rows);
     }
-    return reduced;
+    return result;
 }
+
+}  // namespace quorvex

@@ -2,13 +2,38 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
+#include <functional>
 
 #include "packing/read_picture.h"
+
+namespace quorvex {
+
+/// What a run asks of pack_blocks beyond the picture and the output.
+struct pack_settings {
+    unsigned threads = 1;         // blocks of one block-row packed at once; 0 counts as 1
+    std::FILE* model = nullptr;   // original tile data to follow block by block, or none
+    /// Called after each block-row is written, with the block-rows done and all of them.
+    std::function<void(std::size_t done, std::size_t rows)> progress;
+};
+
+/// Which file a failed run could not read or write.
+enum class pack_stage { none, picture, model, output };
+
+/// How a run ended and what it did to the blocks.
+struct pack_result {
+    pack_stage failed = pack_stage::none;
+    int error = 0;                 // the system's error number for the failure, 0 when it gave none
+    std::int64_t reduced = 0;      // blocks of more than 256 colours, reduced to 256
+    std::int64_t unchanged = 0;    // with a model: blocks written as the model's record
+    std::int64_t changed = 0;      // with a model: blocks that differ from it
+    std::int64_t unmodelled = 0;   // with a model: blocks past the model's end
+};
 
 /// Writes the tile records of `pic`, whose sides are multiples of 64, to `out`: block-rows
 /// from the top, left to right. A block of at most 256 colours is stored exactly, its palette
 /// in order of first appearance (rows top first, left to right), unused entries zero; a block
-/// of more colours is reduced to 256. Returns how many blocks were reduced, or nothing when a
-/// read or write fails. Never opens or closes a file.
-[[nodiscard]] std::optional<std::int64_t> pack_blocks(const picture& pic, std::FILE* out);
+/// of more colours is reduced to 256. The first failed read or write ends the run. Never
+/// opens or closes a file.
+[[nodiscard]] pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings = {});
+
+}  // namespace quorvex

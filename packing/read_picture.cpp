@@ -19,6 +19,8 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
+namespace quorvex {
+
 namespace {
 
 constexpr int rgb_channels = 3;
@@ -238,3 +240,5 @@ std::optional<block_row> read_block_row(const picture& pic, std::size_t index, s
     if (pic.bottom_up) return block_row{buffer.data() + (side - 1) * static_cast<std::size_t>(row_bytes), -row_bytes, false};
     return block_row{buffer.data(), row_bytes, false};
 }
+
+}  // namespace quorvex

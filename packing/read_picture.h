@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+namespace quorvex {
+
 /// Frees pixels the picture decoder allocated.
 struct decoded_pixels_free {
     void operator()(unsigned char* pixels) const;
@@ -43,3 +45,5 @@ struct block_row {
 /// Nothing when a seek or read fails.
 [[nodiscard]] std::optional<block_row> read_block_row(const picture& pic, std::size_t index,
                                                       std::vector<unsigned char>& buffer);
+
+}  // namespace quorvex

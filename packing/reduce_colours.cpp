@@ -9,6 +9,8 @@
 #include <numeric>
 #include <utility>
 
+namespace quorvex {
+
 // Everything below is integer arithmetic, so the result cannot depend on how a processor rounds.
 
 namespace {
@@ -338,3 +340,5 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
     }
     return result;
 }
+
+}  // namespace quorvex

@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+namespace quorvex {
+
 /// One colour as a palette entry stores it: blue, green, red.
 using colour = std::array<unsigned char, 3>;
 
@@ -18,3 +20,5 @@ struct reduced_colours {
 /// nearest one, aiming at the least total squared error; no dithering. The same pixels give
 /// the same result on every run and every machine.
 [[nodiscard]] reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_colours);
+
+}  // namespace quorvex

@@ -6,6 +6,8 @@
 
 #include "tests/test_support.h"
 
+namespace quorvex {
+
 TEST(BitmapHeader, RecordsEverySizeAndRefusesWhatItsFieldsCannotHold) {
     // A file size of 0 marks a picture that must be refused.
     const struct {
@@ -44,3 +46,5 @@ TEST(BitmapHeader, RecordsEverySizeAndRefusesWhatItsFieldsCannotHold) {
         EXPECT_EQ(expected, read_all(out.get()));
     }
 }
+
+}  // namespace quorvex

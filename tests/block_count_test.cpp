@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quorvex {
+
 TEST(ParseBlockCount, ReadsSignAndLeadingDigitsAndSaturates) {
     const struct {
         std::string text;
@@ -20,3 +22,5 @@ TEST(ParseBlockCount, ReadsSignAndLeadingDigitsAndSaturates) {
         EXPECT_EQ(c.expected, parse_block_count(c.text));
     }
 }
+
+}  // namespace quorvex

@@ -9,6 +9,8 @@
 #include "conversion/block_pixels.h"
 #include "tests/test_support.h"
 
+namespace quorvex {
+
 TEST(ConvertBlocks, MatchesTheReferenceOnEveryShapeAndWhereverTheInputEnds) {
     // Shapes with no rows (the header alone) and shapes refused before the first byte, then
     // every small picture.
@@ -63,3 +65,5 @@ TEST(PaintBlock, BothPathsLookUpEveryIndexAndTouchNothingElse) {
         EXPECT_TRUE(expected == strip);
     }
 }
+
+}  // namespace quorvex

@@ -30,6 +30,8 @@
 #include "packing/read_picture.h"
 #include "tests/test_support.h"
 
+namespace quorvex {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -247,7 +249,7 @@ bytes made_by(const row& r, const fs::path& dir, bool pack) {
     if (!pack) return convert_bytes(reference_convert, input, std::stoi(r.args[1]), std::stoi(r.args[2])).file;
     const unique_file in = temp_file_with(input), out{std::tmpfile()};
     picture pic;
-    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get()));
+    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get()).failed == pack_stage::none);
     return read_all(out.get());
 }
 
@@ -296,3 +298,5 @@ TEST(Run, UnwritableStandardOutputFailsButKeepsTheBitmap) {
     EXPECT_EQ(1, run(4, argv, nowhere));
     EXPECT_EQ(12342u, fs::file_size("unwritable-output.bmp"));
 }
+
+}  // namespace quorvex

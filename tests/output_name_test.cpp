@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace quorvex {
+
 TEST(MakeOutputName, ReplacesOnlyTheLastExtensionAndNeverALeadingDot) {
     const std::string long_stem(5000, 'n');
     const struct {
@@ -19,3 +21,5 @@ TEST(MakeOutputName, ReplacesOnlyTheLastExtensionAndNeverALeadingDot) {
         EXPECT_EQ(c.expected, make_output_name(c.input));
     }
 }
+
+}  // namespace quorvex

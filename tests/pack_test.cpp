@@ -11,6 +11,8 @@
 #include "packing/read_picture.h"
 #include "tests/test_support.h"
 
+namespace quorvex {
+
 namespace {
 
 // Entries `a` and `b` coloured, the rest black with `fourth` as their unused byte; index `a`
@@ -53,7 +55,9 @@ TEST(Pack, EveryBitmapQuorvexWritesPacksBackExactly) {
         const unique_file in = temp_file_with(bitmap), out{std::tmpfile()};
         picture pic;
         ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
-        EXPECT_EQ(std::optional<std::int64_t>(0), pack_blocks(pic, out.get()));
+        const pack_result packed = pack_blocks(pic, out.get());
+        EXPECT_EQ(pack_stage::none, packed.failed);
+        EXPECT_EQ(0, packed.reduced);
         const bytes tiles = read_all(out.get());
         EXPECT_EQ(5120u * static_cast<std::size_t>(c.width * c.height), tiles.size());
         EXPECT_TRUE(bitmap == convert_bytes(convert_blocks, tiles, c.width, c.height).file);
@@ -72,7 +76,9 @@ TEST(Pack, RegressionIndexPastAShortColourTableIsBlack) {
     const unique_file in = temp_file_with(bmp), out{std::tmpfile()};
     picture pic;
     ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
-    ASSERT_EQ(std::optional<std::int64_t>(0), pack_blocks(pic, out.get()));
+    ASSERT_EQ(pack_stage::none, pack_blocks(pic, out.get()).failed);
     EXPECT_TRUE(convert_bytes(convert_blocks, two_colour_record(0, 1, {10, 20, 30, 0}, {0, 0, 0, 0}), 1, 1).file ==
                 convert_bytes(convert_blocks, read_all(out.get()), 1, 1).file);
 }
+
+}  // namespace quorvex

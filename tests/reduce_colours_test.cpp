@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace quorvex {
+
 namespace {
 
 int distance(const colour& a, const colour& b) {
@@ -100,3 +102,5 @@ TEST(ReduceColours, ReachesTheBestGroupingOfAFewColours) {
         EXPECT_LE(error * 100, best * (100 + c.slack));
     }
 }
+
+}  // namespace quorvex

@@ -6,6 +6,8 @@
 
 #include "conversion/bitmap_header.h"
 
+namespace quorvex {
+
 bytes tile_records(int count, int first) {
     bytes data;
     for (int k = first; k < first + count; ++k) {
@@ -72,3 +74,5 @@ bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
     }
     return std::fflush(out) == 0;
 }
+
+}  // namespace quorvex

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+namespace quorvex {
+
 using bytes = std::vector<unsigned char>;
 
 /// `count` tile records numbered from `first`; each record's palette and indices both depend
@@ -47,3 +49,5 @@ inline void check(bool holds) {
 /// refused or a write fails.
 [[nodiscard]] bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
                                      std::int32_t height_blocks);
+
+}  // namespace quorvex
