@@ -41,7 +41,10 @@ int run(int argc, const char* const* argv, std::ostream& out) {
 
     const std::int32_t height = parse_block_count(argv[3]);
     const std::int32_t width = parse_block_count(argv[2]);
-    if (!convert_blocks(input.get(), output.get(), width, height) || !output.keep()) {
+    // A count below 1 is a typo or a missing number: its bitmap would hold no pixel, which no
+    // program opens, so it must not replace a good one.
+    const bool has_pixels = width >= 1 && height >= 1;
+    if (!has_pixels || !convert_blocks(input.get(), output.get(), width, height) || !output.keep()) {
         say(out, messages::conversion_failed);
         return exit_failed;
     }

@@ -25,10 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const long long count = std::strtoll(text.c_str(), nullptr, 10);
     check(parse_block_count(text) == (count > INT32_MAX ? INT32_MAX : count < INT32_MIN ? INT32_MIN : count));
 
-    // Cut at the last '.' unless it is the first character, and nothing else changed.
+    // The folders kept as they are; the name after the last '/' cut at its last '.' unless
+    // that '.' is its first character.
     const std::string output = make_output_name(text);
-    const std::size_t dot = text.rfind('.');
-    check(output == (dot != std::string::npos && dot != 0 ? text.substr(0, dot) : text) + ".bmp");
+    const std::size_t start = text.rfind('/') + 1;  // 0 when there is no '/'
+    const std::string last = text.substr(start);
+    const std::size_t dot = last.rfind('.');
+    check(output == text.substr(0, start) + (dot != std::string::npos && dot != 0 ? last.substr(0, dot) : last) + ".bmp");
 
     const std::size_t split = text.find('\0');
     if (split == std::string::npos) return 0;

@@ -159,9 +159,13 @@ const row every_build[] = {
     {"-v is no flag", {"t.tis=1"}, {"-v"}, usage, 1},
     {"a flag with more arguments", {"t.tis=1"}, {"--version", "x"}, usage, 1},
     {"a flag as the input name", {"t.tis=1"}, {"--help", "1", "1"}, "--help is not a tis file!\n", 1},
-    {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2", "3", "ignored", "too"}, done, 0, "t.bmp"},
+    {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2x", "3.9", "ignored", "too"}, done, 0, "t.bmp"},
     {"input shorter than the picture", {"t.tis=3"}, {"t.tis", "2", "2"}, done, 0, "t.bmp"},
-    {"header alone", {"t.tis=1"}, {"t.tis", "0", "4"}, done, 0, "t.bmp"},
+    // A count below 1 would make a bitmap of no pixels: refused after the output was opened.
+    {"width not a number, old bitmap kept", {"t.tis=1", "t.bmp=2"}, {"t.tis", "abc", "1"}, failed, 1},
+    {"width 0, no bitmap made", {"t.tis=1"}, {"t.tis", "0", "4"}, failed, 1},
+    {"height -2, old bitmap kept", {"t.tis=1", "t.bmp=2"}, {"t.tis", "1", "-2"}, failed, 1},
+    {"empty height, no bitmap made", {"t.tis=1"}, {"t.tis", "1", ""}, failed, 1},
     {"old bitmap replaced", {"t.tis=1", "t.bmp=2"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     {"missing input", {}, {"nosuch.tis", "1", "1"}, "nosuch.tis is not a tis file!\n", 1},
     {"empty input name", {}, {"", "1", "1"}, " is not a tis file!\n", 1},
@@ -169,12 +173,16 @@ const row every_build[] = {
     {"output name is a folder", {"t.tis=1", "t.bmp/"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1},
     {"output name too long", {over + "=1"}, {over, "1", "1"}, "Can't open output file: " + over + ".bmp\n", 1},
     {"input named like its output", {"x.bmp=1"}, {"x.bmp", "1", "1"}, is_input, 1},
-    {"refused size, old bitmap kept", {"t.tis=1", "t.bmp=2"}, {"t.tis", "-1", "1"}, failed, 1},
     {"long name", {deep + ".tis=1"}, {deep + ".tis", "1", "1"}, done, 0, deep + ".bmp"},
     {"long name, refused size", {deep + ".tis=1"}, {deep + ".tis", "-1", "1"}, failed, 1},
     {"spaces", {"with space.tis=2"}, {"with space.tis", " 2", "\t1"}, done, 0, "with space.bmp"},
     {"leading dash", {"-1.tis=1"}, {"-1.tis", "1", "1"}, done, 0, "-1.bmp"},
     {"folder part kept", {"sub/t.tis=1"}, {"./sub/t.tis", "1", "1"}, done, 0, "sub/t.bmp"},
+    // The bitmap stays beside its input: a dot in a folder is no extension.
+    {"dot in a folder", {"dir.old/tiles=1"}, {"dir.old/tiles", "1", "1"}, done, 0, "dir.old/tiles.bmp"},
+    {"hidden folder", {"game/.cache/AR01=1"}, {"game/.cache/AR01", "1", "1"}, done, 0, "game/.cache/AR01.bmp"},
+    {"hidden file in a folder", {"dir/.tis=1"}, {"dir/.tis", "1", "1"}, done, 0, "dir/.tis.bmp"},
+    {"through the parent folder", {"x=1", "sub/"}, {"sub/../x", "1", "1"}, done, 0, "x.bmp"},
     {"UTF-8 names", {names + ".tis=1"}, {names + ".tis", "1", "1"}, done, 0, names + ".bmp"},
     {"missing, UTF-8 name", {}, {names + ".tis", "1", "1"}, names + ".tis is not a tis file!\n", 1},
     {"UTF-8 input named like its output", {names + ".bmp=1"}, {names + ".bmp", "1", "1"},
@@ -183,7 +191,7 @@ const row every_build[] = {
 };
 // Standard output is a file under the limit too, so the smallest limit is the messages' length.
 const row posix_only[] = {
-    {"disk full in the header", {"t.tis=1", "t.bmp=2"}, {"t.tis", "0", "1"}, failed, 1, "", 50},
+    {"disk full in the header", {"t.tis=1", "t.bmp=2"}, {"t.tis", "1", "1"}, failed, 1, "", 50},
     {"disk full after the header", {"t.tis=4", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1, "", 54},
     {"disk full in the first strip", {"t.tis=4", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1, "", 20000},
     {"disk full in the last strip", {"t.tis=9"}, {"t.tis", "3", "3"}, failed, 1, "", 100000},
@@ -203,8 +211,7 @@ const row posix_only[] = {
 };
 const row windows_only[] = {
     {"backslash folder", {"sub/t.tis=1"}, {"sub\\t.tis", "1", "1"}, done, 0, "sub/t.bmp"},
-    // The naming rule reads the name as plain text, across '\' as across '/'.
-    {"dot in a backslash folder", {"dir.old/tiles=1"}, {"dir.old\\tiles", "1", "1"}, done, 0, "dir.bmp"},
+    {"dot in a backslash folder", {"dir.old/tiles=1"}, {"dir.old\\tiles", "1", "1"}, done, 0, "dir.old/tiles.bmp"},
     {"drive letter", {"abs.tis=1"}, {"@\\abs.tis", "1", "1"}, done, 0, "abs.bmp"},
     {"missing, drive letter", {}, {"@\\no\\x.tis", "1", "1"}, "@\\no\\x.tis is not a tis file!\n", 1},
     {"output a folder, backslash", {"x/y.tis=1", "x/y.bmp/"}, {"x\\y.tis", "1", "1"}, "Can't open output file: x\\y.bmp\n", 1},

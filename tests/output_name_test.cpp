@@ -6,19 +6,28 @@
 
 namespace quorvex {
 
-TEST(MakeOutputName, ReplacesOnlyTheLastExtensionAndNeverALeadingDot) {
+TEST(MakeOutputName, CutsOnlyTheLastComponentsExtensionAndNeverALeadingDot) {
     const std::string long_stem(5000, 'n');
+    const auto posix = name_rules::posix, windows = name_rules::windows;
     const struct {
-        std::string input, expected;
+        std::string input;
+        name_rules rules;
+        std::string expected;
     } cases[] = {
-        {"tiles.tis", "tiles.bmp"}, {"tiles", "tiles.bmp"}, {"a.b.tis", "a.b.bmp"}, {".tis", ".tis.bmp"},
-        {"x.", "x.bmp"}, {"dir.old/tiles", "dir.bmp"}, {"../x", "..bmp"}, {"dir.old\\tiles", "dir.bmp"},
-        {"C:tiles.TIS", "C:tiles.bmp"}, {"", ".bmp"}, {"name with space.tis", "name with space.bmp"},
-        {"caf\xc3\xa9.tis", "caf\xc3\xa9.bmp"}, {long_stem + ".tis", long_stem + ".bmp"},
+        {"tiles.tis", posix, "tiles.bmp"}, {"tiles", posix, "tiles.bmp"}, {"a.b.tis", posix, "a.b.bmp"},
+        {".tis", posix, ".tis.bmp"}, {"x.", posix, "x.bmp"}, {"", posix, ".bmp"},
+        {"dir.old/tiles", posix, "dir.old/tiles.bmp"}, {"../x", posix, "../x.bmp"},
+        {"game/.cache/AR01", posix, "game/.cache/AR01.bmp"}, {"dir/.tis", posix, "dir/.tis.bmp"},
+        {"a.d/b.tis", posix, "a.d/b.bmp"}, {"dir.old\\tiles", posix, "dir.bmp"}, {"C:.tis", posix, "C:.bmp"},
+        {"dir.old\\tiles", windows, "dir.old\\tiles.bmp"}, {"dir\\.tis", windows, "dir\\.tis.bmp"},
+        {"a.d/b\\c", windows, "a.d/b\\c.bmp"}, {"C:.tis", windows, "C:.tis.bmp"}, {"C:tiles.TIS", windows, "C:tiles.bmp"},
+        {"C:\\data.v2\\AR01", windows, "C:\\data.v2\\AR01.bmp"}, {"1:.tis", windows, "1:.bmp"},
+        {"name with space.tis", posix, "name with space.bmp"}, {"caf\xc3\xa9.tis", posix, "caf\xc3\xa9.bmp"},
+        {long_stem + ".tis", posix, long_stem + ".bmp"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
-        EXPECT_EQ(c.expected, make_output_name(c.input));
+        EXPECT_EQ(c.expected, make_output_name(c.input, c.rules));
     }
 }
 
