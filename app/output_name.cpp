@@ -5,20 +5,17 @@
 namespace quorvex {
 
 std::string make_output_name(std::string_view input_name, name_rules rules) {
-    std::size_t component = 0;  // where the last component starts
-    if (rules == name_rules::windows) {
-        const bool drive = input_name.size() >= 2 && input_name[1] == ':' &&
-                           ((input_name[0] >= 'A' && input_name[0] <= 'Z') || (input_name[0] >= 'a' && input_name[0] <= 'z'));
-        if (drive) component = 2;
-    }
-    const std::size_t folder_end = input_name.find_last_of(rules == name_rules::windows ? "/\\" : "/");
-    if (folder_end != std::string_view::npos) component = folder_end + 1;
+    const bool windows = rules == name_rules::windows;
+    // The last component starts after the last separator; on Windows, failing that, after a
+    // drive's ':' (no file name there may hold a ':').
+    std::size_t component = windows && input_name.find(':') == 1 ? 2 : 0;
+    const std::size_t separator = input_name.find_last_of(windows ? "/\\" : "/");
+    if (separator != std::string_view::npos) component = separator + 1;
 
     // A dot before the last component belongs to a folder, and one that begins the component
-    // names a hidden file: neither starts an extension.
+    // names a hidden file: neither starts an extension. No dot at all (npos) keeps the name whole.
     const std::size_t dot = input_name.rfind('.');
-    const bool cut = dot != std::string_view::npos && dot > component;
-    std::string name{input_name.substr(0, cut ? dot : input_name.size())};
+    std::string name{input_name.substr(0, dot > component ? dot : input_name.size())};
     name += messages::output_extension;
     return name;
 }

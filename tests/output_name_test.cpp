@@ -20,8 +20,8 @@ TEST(MakeOutputName, CutsOnlyTheLastComponentsExtensionAndNeverALeadingDot) {
         {"game/.cache/AR01", posix, "game/.cache/AR01.bmp"}, {"dir/.tis", posix, "dir/.tis.bmp"},
         {"a.d/b.tis", posix, "a.d/b.bmp"}, {"dir.old\\tiles", posix, "dir.bmp"}, {"C:.tis", posix, "C:.bmp"},
         {"dir.old\\tiles", windows, "dir.old\\tiles.bmp"}, {"dir\\.tis", windows, "dir\\.tis.bmp"},
-        {"a.d/b\\c", windows, "a.d/b\\c.bmp"}, {"C:.tis", windows, "C:.tis.bmp"}, {"C:tiles.TIS", windows, "C:tiles.bmp"},
-        {"C:\\data.v2\\AR01", windows, "C:\\data.v2\\AR01.bmp"}, {"1:.tis", windows, "1:.bmp"},
+        {"a.d/b\\c", windows, "a.d/b\\c.bmp"}, {"C:.tis", windows, "C:.tis.bmp"}, {"C:t.TIS", windows, "C:t.bmp"},
+        {"C:\\data.v2\\AR01", windows, "C:\\data.v2\\AR01.bmp"},
         {"name with space.tis", posix, "name with space.bmp"}, {"caf\xc3\xa9.tis", posix, "caf\xc3\xa9.bmp"},
         {long_stem + ".tis", posix, long_stem + ".bmp"},
     };
