@@ -4,9 +4,10 @@
 // input name whose output name must keep the naming rule. Split at its first NUL it becomes a
 // width and a height, which must be refused exactly when a size passes its header field, by
 // limits worked out here by division, not by multiplication.
-// The saved corpus holds, besides what fuzzing found, the worked cases of both rules: spaces,
-// signs, stray characters and saturation for the counts; several dots, a leading dot, dots in
-// folders, either slash, upper case, UTF-8 and a 5000-byte stem for the names.
+// The saved corpus, which every build replays as a test, holds besides what fuzzing found the
+// worked cases of both rules: spaces, signs, stray characters, a decimal point and saturation
+// for the counts; several dots, a leading dot, dots in folders, either slash, upper case, UTF-8
+// and a 5000-byte stem for the names.
 #include <cstdint>
 #include <cstdlib>
 #include <string>

@@ -6,8 +6,8 @@
 
 namespace quorvex {
 
+// The saved command_line fuzz inputs pin the same rule on POSIX names against a reference.
 TEST(MakeOutputName, CutsOnlyTheLastComponentsExtensionAndNeverALeadingDot) {
-    const std::string long_stem(5000, 'n');
     const auto posix = name_rules::posix, windows = name_rules::windows;
     const struct {
         std::string input;
@@ -22,8 +22,6 @@ TEST(MakeOutputName, CutsOnlyTheLastComponentsExtensionAndNeverALeadingDot) {
         {"dir.old\\tiles", windows, "dir.old\\tiles.bmp"}, {"dir\\.tis", windows, "dir\\.tis.bmp"},
         {"a.d/b\\c", windows, "a.d/b\\c.bmp"}, {"C:.tis", windows, "C:.tis.bmp"}, {"C:t.TIS", windows, "C:t.bmp"},
         {"C:\\data.v2\\AR01", windows, "C:\\data.v2\\AR01.bmp"},
-        {"name with space.tis", posix, "name with space.bmp"}, {"caf\xc3\xa9.tis", posix, "caf\xc3\xa9.bmp"},
-        {long_stem + ".tis", posix, long_stem + ".bmp"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
