@@ -231,6 +231,8 @@ const row pack_every_build[] = {
     {"no thread count", {"p.bmp=bmp"}, {"p.bmp", "t.tis", "--threads"}, "--threads needs a value\n" + pack_usage, 1},
     {"thread count 0", {"p.bmp=bmp"}, {"--threads", "0", "p.bmp", "t.tis"},
      "--threads takes a whole number from 1 up, not: 0\n" + pack_usage, 1},
+    {"standard input read twice", {"p.bmp=bmp"}, {"--like", "-", "-", "t.tis"},
+     "Standard input cannot be both the picture and the original\n" + pack_usage, 1},
     {"- is standard input, not the file", {"-=bmp"}, {"-", "t.tis"}, "standard input is not a BMP or PNG picture!\n", 1},
     {"missing picture", {}, {"no.bmp", "t.tis"}, "no.bmp: No such file or directory\n", 1},
     {"missing original", {"p.bmp=bmp"}, {"--like", "no.tis", "p.bmp", "t.tis"}, "no.tis: No such file or directory\n", 1},

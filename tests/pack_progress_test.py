@@ -52,8 +52,10 @@ with tempfile.TemporaryDirectory() as folder:
     except OSError:  # the terminal's other end is closed: all has been read
         pass
     assert tiles == expected, "standard output is not the tile data"
-    line = rb"\rPacking: \d+ of 16 block-rows, \d+\.\d a second *"
+    line = rb"\rPacking: (\d+) of 16 block-rows, (\d+\.\d) a second *"
     assert re.fullmatch(rb"Quorvex v1.0 by Velkaran\r\n(%s)+\r +\r%s\r\n" % (line, DONE), shown), shown
+    # The rows done over the rate is the time the run had taken: past the second, within reason.
+    assert all(1 <= int(done) / float(rate) < 60 for done, rate in re.findall(line, shown)), shown
 
     tiles, said = held_back(picture, subprocess.PIPE)
     assert tiles == expected and said == b"Quorvex v1.0 by Velkaran\n" + DONE + b"\n", said
