@@ -173,7 +173,12 @@ int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
         say(log, messages::cannot_open_output, command.tiles, cause(command.tiles, error));
         return exit_failed;
     }
-    return pack_picture(job, output.get(), [&output] { return output.keep(); });
+    // Windows replaces no file that is open: the original, all read by now, is closed first;
+    // closing what was only read loses nothing.
+    return pack_picture(job, output.get(), [&output, &model_owner] {
+        (void)model_owner.close();
+        return output.keep();
+    });
 }
 
 }  // namespace quorvex
