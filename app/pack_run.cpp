@@ -66,7 +66,9 @@ std::FILE* open_to_read(const std::string& name, stdio_file& owner, std::ostream
 std::string written_line(const picture& pic, const pack_result& packed, bool like) {
     const std::int64_t side = block_geometry::block_side;
     std::string line = text(pic.width / side, pack_messages::by).append(text(pic.height / side, pack_messages::blocks));
-    if (like) line.append(text(packed.unchanged, pack_messages::unchanged)).append(text(packed.changed, pack_messages::changed));
+    if (like) {
+        line.append(text(packed.unchanged, pack_messages::unchanged)).append(text(packed.changed, pack_messages::changed));
+    }
     line.append(text(packed.reduced, pack_messages::reduced_to_256));
     if (like && packed.unmodelled > 0) {
         line.append(pack_messages::and_then).append(text(packed.unmodelled, pack_messages::no_original_record));
