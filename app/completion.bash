@@ -1,22 +1,63 @@
-# bash completion for quorvex: a tile file for the first argument, nothing for the counts.
-#
-# Another command completes with one more function naming its patterns, one `complete` line,
-# and this file installed once more under that command's name.
+# bash completion for quorvex and quorvex-pack, installed once under each command's name:
+# the files that fit a position first, then every other file and folder; the options to a
+# word that begins with '-'.
 
-# Completes the argument at COMP_CWORD as a file name, the names matching that position's
-# pattern first and then every other file and folder; a position without a pattern gets
-# nothing. The lone-argument flags are offered to a word that begins with '-'.
-_quorvex_complete_files() {  # pattern for argument 1, pattern for argument 2, ...
-  COMPREPLY=()
-  local patterns=("$@") cur=${COMP_WORDS[COMP_CWORD]}
-  local pattern=${patterns[COMP_CWORD - 1]:-}
-  [[ -n $pattern ]] || return 0
-  mapfile -t COMPREPLY < <(compgen -f -X "!$pattern" -- "$cur"; compgen -f -X "$pattern" -- "$cur")
-  if ((COMP_CWORD == 1)) && [[ $cur == -* ]]; then
-    mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -W '--help --version' -- "$cur")
-  fi
+# Sets COMPREPLY to the files and folders that complete the current word, those whose name
+# matches one of the patterns first, each group sorted. Patterns are lower case and match
+# names in any case.
+_quorvex_files_first() {  # pattern...
+  local name pattern matched=() others=()
+  while IFS= read -r name; do
+    for pattern; do
+      # shellcheck disable=SC2053  # a pattern, not a string
+      [[ ${name,,} == $pattern ]] && { matched+=("$name"); continue 2; }
+    done
+    others+=("$name")
+  done < <(compgen -f -- "${COMP_WORDS[COMP_CWORD]}" | sort)
+  COMPREPLY=("${matched[@]}" "${others[@]}")
 }
 
-_quorvex() { _quorvex_complete_files '*.tis'; }
-# nosort keeps the tile files first; without -o default the counts stay uncompleted.
+# Adds the words of the list that complete the current word, if it begins with '-'.
+_quorvex_options() {  # the words, one string
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  [[ $cur == -* ]] && mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -W "$1" -- "$cur")
+  return 0
+}
+
+# A tile file, then the block counts, which get nothing.
+_quorvex() {
+  COMPREPLY=()
+  ((COMP_CWORD == 1)) || return 0
+  _quorvex_files_first '*.tis'
+  _quorvex_options '--help --version'
+}
+
+# Options may stand anywhere before '--': the names before the current word are counted to
+# tell which one it is, and an option's value is not a name.
+_quorvex_pack() {
+  COMPREPLY=()
+  local i word option='' names=0 ended=0
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    if [[ -n $option ]]; then
+      option=''
+    elif ((ended)) || [[ $word != -?* ]]; then
+      names=$((names + 1))
+    elif [[ $word == -- ]]; then
+      ended=1
+    elif [[ $word == --like || $word == --threads ]]; then
+      option=$word
+    fi
+  done
+  case $option/$names in
+    --like/*) _quorvex_files_first '*.tis' ;;
+    --threads/*) ;;  # a number
+    /0) _quorvex_files_first '*.bmp' '*.png' ;;
+    /1) _quorvex_files_first '*.tis' ;;
+  esac
+  [[ -n $option ]] || ((ended)) || _quorvex_options '--like --threads --help --version --'
+}
+
+# nosort keeps the files that fit first; without -o default the counts stay uncompleted.
 complete -F _quorvex -o filenames -o nosort quorvex
+complete -F _quorvex_pack -o filenames -o nosort quorvex-pack

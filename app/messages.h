@@ -27,16 +27,45 @@ inline constexpr std::string_view output_extension = ".bmp";
 namespace pack_messages {
 
 inline constexpr std::string_view usage =
-    "Usage: quorvex-pack <picture> <tisfile>\n"
-    "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels";
+    "Usage: quorvex-pack [--like <original tisfile>] [--threads N] [--] <picture> <tisfile>\n"
+    "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n"
+    "Note: - as the picture reads standard input, - as the tisfile writes standard output";
+// Usage errors: one of these lines, then the usage.
+inline constexpr std::string_view unknown_option = "Unknown option: ";
+inline constexpr std::string_view needs_value = " needs a value";
+inline constexpr std::string_view bad_thread_count = "--threads takes a whole number from 1 up, not: ";
+inline constexpr std::string_view missing_both = "Missing the picture and the tisfile";
+inline constexpr std::string_view missing_tisfile = "Missing the tisfile";
+inline constexpr std::string_view extra_argument = "Extra argument: ";
+inline constexpr std::string_view standard_input_twice = "Standard input cannot be both the picture and the original";
+
+// The name of "-" as the picture or the original, and as the tisfile.
+inline constexpr std::string_view standard_input = "standard input";
+inline constexpr std::string_view standard_output = "standard output";
+// Between a file's name and the system's reason it could not be read or written.
+inline constexpr std::string_view because = ": ";
 inline constexpr std::string_view not_a_picture = " is not a BMP or PNG picture!";
 inline constexpr std::string_view size_is = " is ";
 inline constexpr std::string_view by = " x ";
 inline constexpr std::string_view size_must_be = " pixels; width and height must be multiples of 64!";
+inline constexpr std::string_view packing_failed = "Packing failed: ";
+// The reasons when the system gives none: a file that shrank while read, a write refused.
+inline constexpr std::string_view ended_early = "it ended early";
+inline constexpr std::string_view not_written = "it could not be written";
+
 inline constexpr std::string_view written = "Tis file written: ";
-inline constexpr std::string_view blocks_reduced = " blocks, ";
+inline constexpr std::string_view blocks = " blocks, ";
+inline constexpr std::string_view unchanged = " unchanged, ";
+inline constexpr std::string_view changed = " changed, ";
 inline constexpr std::string_view reduced_to_256 = " reduced to 256 colours";
-inline constexpr std::string_view packing_failed = "Packing failed!";
+inline constexpr std::string_view no_original_record = " with no original record";
+inline constexpr std::string_view and_then = ", ";
+
+// The line a long run keeps on a terminal: "Packing: 37 of 150 block-rows, 12.5 a second".
+inline constexpr std::string_view progress = "Packing: ";
+inline constexpr std::string_view progress_of = " of ";
+inline constexpr std::string_view progress_rows = " block-rows, ";
+inline constexpr std::string_view progress_rate = " a second";
 
 }  // namespace pack_messages
 

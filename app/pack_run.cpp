@@ -1,13 +1,26 @@
 #include "app/pack_run.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "app/files.h"
-#include "app/help_and_version.h"
 #include "app/messages.h"
+#include "app/pack_options.h"
+#include "app/pack_progress.h"
 #include "conversion/block_geometry.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace quorvex {
 
@@ -17,48 +30,157 @@ constexpr int exit_packed = 0;
 constexpr int exit_answered = 0;
 constexpr int exit_failed = 1;
 
-std::string size_text(std::int64_t width, std::int64_t height) {
-    return std::to_string(width) + std::string(pack_messages::by) + std::to_string(height);
+std::string text(std::int64_t number, std::string_view after) { return std::to_string(number).append(after); }
+
+// How a file given as "-" is named in messages.
+std::string shown_name(const std::string& name, std::string_view standard_stream) {
+    return name == "-" ? std::string(standard_stream) : name;
+}
+
+// Pictures and tile data are bytes: no line ends may be translated on the standard streams.
+std::FILE* binary(std::FILE* stream) {
+#ifdef _WIN32
+    (void)_setmode(_fileno(stream), _O_BINARY);
+#endif
+    return stream;
+}
+
+// The system's reason `name` could not be had, `error` being errno right after the attempt;
+// a folder, which the file layer turns down without asking the system, is named as one.
+std::string cause(const std::string& name, int error) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(name, ignored)) error = EISDIR;
+    return std::string(pack_messages::because).append(std::strerror(error));
+}
+
+// Opens `name` to read, "-" being standard input; says why and gives null when it cannot.
+std::FILE* open_to_read(const std::string& name, stdio_file& owner, std::ostream& log) {
+    if (name == "-") return binary(stdin);
+    errno = 0;
+    owner = stdio_file::open(name, "rb");
+    if (!owner) say(log, name, cause(name, errno));
+    return owner.get();
+}
+
+// The success line: the size in blocks, and what became of the blocks.
+std::string written_line(const picture& pic, const pack_result& packed, bool like) {
+    const std::int64_t side = block_geometry::block_side;
+    std::string line = text(pic.width / side, pack_messages::by).append(text(pic.height / side, pack_messages::blocks));
+    if (like) {
+        line.append(text(packed.unchanged, pack_messages::unchanged)).append(text(packed.changed, pack_messages::changed));
+    }
+    line.append(text(packed.reduced, pack_messages::reduced_to_256));
+    if (like && packed.unmodelled > 0) {
+        line.append(pack_messages::and_then).append(text(packed.unmodelled, pack_messages::no_original_record));
+    }
+    return line;
+}
+
+// One run once its files are open: what was asked, where it reports, what it reads.
+struct pack_job {
+    const pack_command& command;
+    std::ostream& log;
+    progress_line& progress;
+    std::FILE* picture_file;
+    pack_settings settings;
+};
+
+// Reads the picture, packs it into `tiles`, has `keep` put the tile data in place and says
+// the outcome. A refused picture leaves the output as it was.
+int pack_picture(pack_job& job, std::FILE* tiles, const std::function<bool()>& keep) {
+    const std::string picture_name = shown_name(job.command.picture, pack_messages::standard_input);
+    picture pic;
+    const picture_problem problem = read_picture(job.picture_file, pic);
+    if (problem == picture_problem::unreadable) {
+        say(job.log, picture_name, pack_messages::not_a_picture);
+        return exit_failed;
+    }
+    if (problem == picture_problem::size_not_in_blocks) {
+        say(job.log, picture_name + std::string(pack_messages::size_is),
+            text(pic.width, pack_messages::by).append(std::to_string(pic.height)), pack_messages::size_must_be);
+        return exit_failed;
+    }
+
+    job.settings.progress = [&job](std::size_t done, std::size_t rows) { job.progress.update(done, rows); };
+    pack_result packed = pack_blocks(pic, tiles, job.settings);
+    errno = 0;
+    if (packed.failed == pack_stage::none && !keep()) {
+        packed.failed = pack_stage::output;
+        packed.error = errno;
+    }
+    job.progress.clear();
+    if (packed.failed != pack_stage::none) {
+        const bool reading = packed.failed != pack_stage::output;
+        const std::string file = packed.failed == pack_stage::picture ? picture_name
+                                 : packed.failed == pack_stage::model
+                                     ? shown_name(job.command.like.value_or(""), pack_messages::standard_input)
+                                     : shown_name(job.command.tiles, pack_messages::standard_output);
+        const std::string_view reason = packed.error != 0 ? std::strerror(packed.error)
+                                        : reading         ? pack_messages::ended_early
+                                                          : pack_messages::not_written;
+        say(job.log, pack_messages::packing_failed, file + std::string(pack_messages::because), reason);
+        return exit_failed;
+    }
+    say(job.log, pack_messages::written, written_line(pic, packed, job.command.like.has_value()));
+    // A script that cannot be told the outcome must not take the run for a success.
+    return job.log ? exit_packed : exit_failed;
 }
 
 }  // namespace
 
-int pack_run(int argc, const char* const* argv, std::ostream& out) {
-    say(out, messages::banner);
-    if (answered_help_or_version(argc, argv, pack_messages::usage, out)) return exit_answered;
-    if (argc < 3) {
-        say(out, pack_messages::usage);
-        return exit_failed;
+int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
+    const pack_command command = read_pack_command(argc, argv);
+    const bool to_standard_output = command.asked == pack_command::request::pack && command.tiles == "-";
+    std::ostream& log = to_standard_output ? streams.err : streams.out;
+    say(log, messages::banner);
+    switch (command.asked) {
+        case pack_command::request::help:
+            say(log, pack_messages::usage);
+            return exit_answered;
+        case pack_command::request::version:
+            return exit_answered;
+        case pack_command::request::usage_error:
+            say(log, command.problem);
+            say(log, pack_messages::usage);
+            return exit_failed;
+        case pack_command::request::pack:
+            break;
     }
 
-    const std::string picture_name = argv[1];
-    const std::string output_name = argv[2];
-    const stdio_file input = stdio_file::open(picture_name, "rb");
-    picture pic;
-    const picture_problem problem = input ? read_picture(input.get(), pic) : picture_problem::unreadable;
-    if (problem == picture_problem::unreadable) {
-        say(out, picture_name, pack_messages::not_a_picture);
+    progress_line progress(streams.err, streams.err_is_terminal);
+    stdio_file picture_owner;
+    stdio_file model_owner;
+    pack_job job{command, log, progress, open_to_read(command.picture, picture_owner, log), {}};
+    if (job.picture_file == nullptr) return exit_failed;
+    if (command.like && (job.settings.model = open_to_read(*command.like, model_owner, log)) == nullptr) {
         return exit_failed;
     }
-    if (problem == picture_problem::size_not_in_blocks) {
-        say(out, picture_name + std::string(pack_messages::size_is), size_text(pic.width, pic.height),
-            pack_messages::size_must_be);
-        return exit_failed;
-    }
+    job.settings.threads = command.threads != 0 ? command.threads : std::max(1U, std::thread::hardware_concurrency());
 
+    // The output is had before the picture is read: a name that cannot be written costs no
+    // decoding, however large the picture.
+    if (to_standard_output) {
+        return pack_picture(job, binary(stdout), [] { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; });
+    }
     // Replacing the picture would lose it whole; it is refused by file identity, not by name.
-    pending_output output = pending_output::create(output_name, input.get());
-    if (said_output_refused(output, output_name, out)) return exit_failed;
-    const pack_result packed = pack_blocks(pic, output.get());
-    if (packed.failed != pack_stage::none || !output.keep()) {
-        say(out, pack_messages::packing_failed);
+    // The original may be replaced: it is read from the file as it was.
+    errno = 0;
+    pending_output output = pending_output::create(command.tiles, job.picture_file);
+    const int error = errno;
+    if (output.refused() == pending_output::refusal::is_input) {
+        say(log, messages::cannot_open_output, command.tiles, messages::output_is_input);
         return exit_failed;
     }
-    const std::int64_t side = block_geometry::block_side;
-    say(out, pack_messages::written, size_text(pic.width / side, pic.height / side),
-        std::string(pack_messages::blocks_reduced) + std::to_string(packed.reduced) + std::string(pack_messages::reduced_to_256));
-    // A script that cannot be told the outcome must not take the run for a success.
-    return out ? exit_packed : exit_failed;
+    if (!output) {
+        say(log, messages::cannot_open_output, command.tiles, cause(command.tiles, error));
+        return exit_failed;
+    }
+    // Windows replaces no file that is open: the original, all read by now, is closed first;
+    // closing what was only read loses nothing.
+    return pack_picture(job, output.get(), [&output, &model_owner] {
+        (void)model_owner.close();
+        return output.keep();
+    });
 }
 
 }  // namespace quorvex

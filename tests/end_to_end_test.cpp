@@ -64,9 +64,10 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
         const bool limited = (killed || signal(SIGXFSZ, SIG_IGN) != SIG_ERR) && setrlimit(RLIMIT_CORE, &no_core) == 0 &&
                              (size_limit == RLIM_INFINITY || setrlimit(RLIMIT_FSIZE, &limit) == 0) &&
                              (memory_limit == RLIM_INFINITY || setrlimit(RLIMIT_AS, &memory) == 0);
-        int no_input[2];  // standard input is an empty pipe, which no file name can be linked to
+        // Standard input is an empty pipe, which no file name can be linked to, at its end at once.
+        int no_input[2];
         if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || pipe(no_input) != 0 || dup2(no_input[0], 0) < 0 ||
-            chdir(dir.c_str()) != 0 || !limited) {
+            close(no_input[1]) != 0 || chdir(dir.c_str()) != 0 || !limited) {
             _exit(127);
         }
         execvp(argv[0], argv.data());
@@ -219,30 +220,47 @@ const row windows_only[] = {
 
 // quorvex-pack's rows: the picture is the first entry of the folder; a packed file must be
 // what the packing makes of it.
-const std::string pack_usage = "Usage: quorvex-pack <picture> <tisfile>\n"
-                               "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n";
+const std::string pack_usage =
+    "Usage: quorvex-pack [--like <original tisfile>] [--threads N] [--] <picture> <tisfile>\n"
+    "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n"
+    "Note: - as the picture reads standard input, - as the tisfile writes standard output\n";
 const std::string packed = "Tis file written: 2 x 1 blocks, 0 reduced to 256 colours\n";
 const row pack_every_build[] = {
-    {"no arguments", {"p.bmp=bmp"}, {}, pack_usage, 1},
-    {"one argument", {"p.bmp=bmp"}, {"p.bmp"}, pack_usage, 1},
-    {"--help", {"p.bmp=bmp"}, {"--help"}, pack_usage, 0},
+    {"no arguments", {"p.bmp=bmp"}, {}, "Missing the picture and the tisfile\n" + pack_usage, 1},
+    {"one argument", {"p.bmp=bmp"}, {"p.bmp"}, "Missing the tisfile\n" + pack_usage, 1},
+    {"an extra argument", {"p.bmp=bmp"}, {"p.bmp", "t.tis", "x"}, "Extra argument: x\n" + pack_usage, 1},
+    {"--help after a name", {"p.bmp=bmp"}, {"p.bmp", "--help"}, pack_usage, 0},
     {"-V", {"p.bmp=bmp"}, {"-V"}, "", 0},
-    {"missing picture", {}, {"no.bmp", "t.tis"}, "no.bmp is not a BMP or PNG picture!\n", 1},
+    {"an unknown option is never a name", {"p.bmp=bmp"}, {"p.bmp", "-o", "t.tis"}, "Unknown option: -o\n" + pack_usage, 1},
+    {"a name after --", {"p.bmp=bmp"}, {"--threads=2", "--", "p.bmp", "-o"}, packed, 0, "-o"},
+    {"no thread count", {"p.bmp=bmp"}, {"p.bmp", "t.tis", "--threads"}, "--threads needs a value\n" + pack_usage, 1},
+    {"thread count 0", {"p.bmp=bmp"}, {"--threads", "0", "p.bmp", "t.tis"},
+     "--threads takes a whole number from 1 up, not: 0\n" + pack_usage, 1},
+    {"standard input read twice", {"p.bmp=bmp"}, {"--like", "-", "-", "t.tis"},
+     "Standard input cannot be both the picture and the original\n" + pack_usage, 1},
+    {"- is standard input, not the file", {"-=bmp"}, {"-", "t.tis"}, "standard input is not a BMP or PNG picture!\n", 1},
+    {"missing picture", {}, {"no.bmp", "t.tis"}, "no.bmp: No such file or directory\n", 1},
+    {"missing original", {"p.bmp=bmp"}, {"--like", "no.tis", "p.bmp", "t.tis"}, "no.tis: No such file or directory\n", 1},
     {"tile data is no picture", {"t.tis=2"}, {"t.tis", "u.tis"}, "t.tis is not a BMP or PNG picture!\n", 1},
-    {"picture is a folder", {"d.bmp/"}, {"d.bmp", "t.tis"}, "d.bmp is not a BMP or PNG picture!\n", 1},
+    {"picture is a folder", {"d.bmp/"}, {"d.bmp", "t.tis"}, "d.bmp: Is a directory\n", 1},
     {"width not in blocks", {"p.bmp=bmp100x64"}, {"p.bmp", "t.tis"},
      "p.bmp is 100 x 64 pixels; width and height must be multiples of 64!\n", 1},
     {"height not in blocks", {"p.bmp=bmp64x96"}, {"p.bmp", "t.tis"},
      "p.bmp is 64 x 96 pixels; width and height must be multiples of 64!\n", 1},
-    {"output is the picture", {"p.bmp=bmp"}, {"p.bmp", "./p.bmp"}, "Can't open output file: ./p.bmp (it is the input file)\n", 1},
-    {"output is a folder", {"p.bmp=bmp", "o/"}, {"p.bmp", "o"}, "Can't open output file: o\n", 1},
-    {"packed, extra arguments ignored", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis", "ignored"}, packed, 0, "t.tis"},
+    // The output is checked before the picture's size is read.
+    {"output is the picture", {"p.bmp=bmp100x64"}, {"p.bmp", "./p.bmp"}, "Can't open output file: ./p.bmp (it is the input file)\n", 1},
+    {"output in a missing folder", {"p.bmp=bmp100x64"}, {"p.bmp", "no/t.tis"},
+     "Can't open output file: no/t.tis: No such file or directory\n", 1},
+    {"output is a folder", {"p.bmp=bmp", "o/"}, {"p.bmp", "o"}, "Can't open output file: o: Is a directory\n", 1},
+    {"output is the original", {"p.bmp=bmp", "t.tis=2"}, {"--like", "t.tis", "p.bmp", "t.tis"},
+     "Tis file written: 2 x 1 blocks, 0 unchanged, 0 changed, 0 reduced to 256 colours\n", 0, "t.tis"},
     // Black joins each block's 256 colours: both are reduced.
     {"picture cut short: the rest reads as black", {"p.bmp=bmp-cut"}, {"p.bmp", "t.tis"},
      "Tis file written: 2 x 1 blocks, 2 reduced to 256 colours\n", 0, "t.tis"},
 };
 const row pack_posix_only[] = {
-    {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"}, "Packing failed!\n", 1, "", 6000},
+    {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"},
+     "Packing failed: t.tis: File too large\n", 1, "", 6000},
     {"output is a hard link to the picture", {"p.bmp=bmp", "h=>p.bmp"}, {"p.bmp", "h"},
      "Can't open output file: h (it is the input file)\n", 1},
 };
