@@ -33,12 +33,13 @@ static_assert(table_slots == std::size_t{1} << table_bits);
 static_assert(table_slots == 8 * palette_size);
 
 // The colours of one block met so far and their palette entries. A slot holds a colour with a
-// mark bit above it, so that zero means free and black is a colour like any other. Only the
-// slots a block filled are cleared after it.
+// mark bit above it, so that zero means free and black is a colour like any other. Probes run
+// forward without wrapping round: a block fills at most 257 slots, so past the hashed slots
+// there are enough spare ones for any run. Only the slots a block filled are cleared after it.
 struct colour_table {
-    std::array<std::uint32_t, table_slots> keys{};
-    std::array<unsigned char, table_slots> entries{};
-    std::array<std::uint16_t, palette_size> filled{};
+    std::array<std::uint32_t, table_slots + palette_size + 1> keys{};
+    std::array<unsigned char, table_slots + palette_size + 1> entries{};
+    std::array<std::size_t, palette_size + 1> filled{};
     std::size_t used = 0;
 
     void clear() {
@@ -90,20 +91,27 @@ block_outcome pack_block(const block_row& pixels, std::size_t left, record_span 
             if (key != last_key) {
                 const std::uint32_t marked = key | 1U << 24;
                 std::size_t slot = (marked * 2654435761U) >> (32 - table_bits);  // Fibonacci hashing
-                while (table.keys[slot] != marked && table.keys[slot] != 0) slot = (slot + 1) % table_slots;
-                if (table.keys[slot] == 0) {
-                    if (table.used == palette_size) {
-                        table.clear();
-                        store_reduced(pixels, left, record);
-                        return block_outcome::reduced;
+                // Nearly every colour sits in its own slot or the next: both are looked at
+                // first, and only a longer run or a new colour takes the loop.
+                const bool here = table.keys[slot] == marked;
+                if (here || table.keys[slot + 1] == marked) {
+                    slot += here ? 0 : 1;
+                } else {
+                    while (table.keys[slot] != marked && table.keys[slot] != 0) ++slot;
+                    if (table.keys[slot] == 0) {
+                        if (table.used == palette_size) {
+                            table.clear();
+                            store_reduced(pixels, left, record);
+                            return block_outcome::reduced;
+                        }
+                        table.keys[slot] = marked;
+                        table.entries[slot] = static_cast<unsigned char>(table.used);
+                        unsigned char* entry = record.data() + table.used * entry_bytes;
+                        entry[0] = pixel[blue];
+                        entry[1] = pixel[1];
+                        entry[2] = pixel[2 - blue];
+                        table.filled[table.used++] = slot;
                     }
-                    table.keys[slot] = marked;
-                    table.entries[slot] = static_cast<unsigned char>(table.used);
-                    unsigned char* entry = record.data() + table.used * entry_bytes;
-                    entry[0] = pixel[blue];
-                    entry[1] = pixel[1];
-                    entry[2] = pixel[2 - blue];
-                    table.filled[table.used++] = static_cast<std::uint16_t>(slot);
                 }
                 last_key = key;
                 last_entry = table.entries[slot];
