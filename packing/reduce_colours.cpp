@@ -28,6 +28,9 @@ struct weighted_colour {
 
 using channel_sums = std::array<std::int64_t, 3>;
 
+// Compared byte by byte: a library call for three bytes costs more than the comparison.
+bool same_colour(const colour& a, const colour& b) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
+
 int distance(const colour& a, const colour& b) {
     int d = 0;
     for (std::size_t ch = 0; ch < 3; ++ch) {
@@ -253,20 +256,31 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     }
 }
 
+// The least of `best` and the keys of the `lanes` entries whose channels and indices start at
+// the given places.
+search_key chunk_least(const int* channel_0, const int* channel_1, const int* channel_2, const int* index,
+                       const std::array<int, 3>& c, search_key best) {
+    std::array<search_key, lanes> keys{};
+#pragma GCC unroll 1
+    for (std::size_t i = 0; i < lanes; ++i) {
+        const int d0 = channel_0[i] - c[0];
+        const int d1 = channel_1[i] - c[1];
+        const int d2 = channel_2[i] - c[2];
+        keys[i] = (d0 * d0 + d1 * d1 + d2 * d2) << 8 | index[i];
+    }
+    for (const search_key k : keys) best = std::min(best, k);
+    return best;
+}
+
 // The least key of the entries of `p` nearer to `c` than `best` and of `best` itself. Two
 // colours whose projections differ by g are at least g * g / length apart, so the walk outward
 // from c's own projection stops on each side once g * g passes length times the best distance.
 search_key nearest_key(const ordered_palette& p, const colour& c, search_key best) {
     const int own = project(p.axis, c);
+    const std::array<int, 3> value{c[0], c[1], c[2]};
     const auto read_chunk = [&](std::size_t from) {
-        std::array<search_key, lanes> keys{};
-        for (std::size_t i = 0; i < lanes; ++i) {
-            const int d0 = p.channel[0][from + i] - c[0];
-            const int d1 = p.channel[1][from + i] - c[1];
-            const int d2 = p.channel[2][from + i] - c[2];
-            keys[i] = (d0 * d0 + d1 * d1 + d2 * d2) << 8 | p.index[from + i];
-        }
-        for (const search_key k : keys) best = std::min(best, k);
+        best = chunk_least(p.channel[0].data() + from, p.channel[1].data() + from, p.channel[2].data() + from,
+                           p.index.data() + from, value, best);
     };
     std::size_t up = p.first_at[static_cast<std::size_t>(own - lowest_position)];
     std::size_t down = up;
@@ -303,21 +317,24 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
     ordered_palette movers;
     order_palette(palette, axis, everyone);
     std::vector<bool> has_moved(palette.size(), true);
+    // Each entry's colours, kept up to date as colours change entries.
     std::vector<channel_sums> sums(palette.size());
     std::vector<std::int64_t> counts(palette.size());
+    const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
+        for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.count * c.value[ch];
+        counts[entry] += sign * c.count;
+    };
     for (int round = 0;; ++round) {
-        std::fill(sums.begin(), sums.end(), channel_sums{});
-        std::fill(counts.begin(), counts.end(), 0);
         for (std::size_t i = 0; i < colours.size(); ++i) {
             const colour& c = colours[i].value;
             const search_key own = distance(palette[nearest[i]], c) << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
-            nearest[i] = static_cast<unsigned char>(entry);
-            for (std::size_t ch = 0; ch < 3; ++ch) {
-                sums[entry][ch] += colours[i].count * c[ch];
+            if (round == 0 || entry != nearest[i]) {
+                if (round > 0) move_colour(colours[i], nearest[i], -1);
+                move_colour(colours[i], entry, 1);
+                nearest[i] = static_cast<unsigned char>(entry);
             }
-            counts[entry] += colours[i].count;
         }
         if (round == refinement_rounds) {
             return nearest;
@@ -326,7 +343,7 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
         for (std::size_t e = 0; e < palette.size(); ++e) {
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
             const colour next = counts[e] > 0 ? rounded_mean(sums[e], counts[e]) : palette[e];
-            has_moved[e] = next != palette[e];
+            has_moved[e] = !same_colour(next, palette[e]);
             if (has_moved[e]) moved_entries.push_back(e);
             palette[e] = next;
         }
@@ -368,7 +385,7 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
     std::vector<weighted_colour> colours;
     std::vector<std::size_t> colour_of_pixel(pixels.size());
     for (const auto pixel : pixels_by_colour(pixels)) {
-        if (colours.empty() || colours.back().value != pixels[pixel]) {
+        if (colours.empty() || !same_colour(colours.back().value, pixels[pixel])) {
             colours.push_back({pixels[pixel], 0});
         }
         ++colours.back().count;
