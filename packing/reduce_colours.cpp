@@ -284,23 +284,17 @@ search_key nearest_key(const ordered_palette& p, const colour& c, search_key bes
     };
     std::size_t up = p.first_at[static_cast<std::size_t>(own - lowest_position)];
     std::size_t down = up;
-    for (bool going_up = true, going_down = true; going_up || going_down;) {
-        if (going_up) {
-            const int gap = p.position[up] - own;
-            going_up = gap * gap <= p.length * (best >> 8);
-            if (going_up) {
-                read_chunk(up);
-                up += lanes;
-            }
-        }
-        if (going_down) {
-            const int gap = own - p.position[down - 1];
-            going_down = gap * gap <= p.length * (best >> 8);
-            if (going_down) {
-                down -= lanes;
-                read_chunk(down);
-            }
-        }
+    // The side whose next entry lies nearer in projection goes first; once that one is too far,
+    // so is the other.
+    for (;;) {
+        const int gap_up = p.position[up] - own;
+        const int gap_down = own - p.position[down - 1];
+        const bool upward = gap_up <= gap_down;
+        const int gap = upward ? gap_up : gap_down;
+        if (gap * gap > p.length * (best >> 8)) break;
+        read_chunk(upward ? up : down - lanes);
+        up += upward ? lanes : 0;
+        down -= upward ? 0 : lanes;
     }
     return best;
 }
