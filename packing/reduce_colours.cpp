@@ -272,6 +272,17 @@ search_key chunk_least(const int* channel_0, const int* channel_1, const int* ch
     return best;
 }
 
+// The squared distance from `c` to the nearest entry of `p`, every entry compared.
+int nearest_distance(const ordered_palette& p, const colour& c) {
+    const std::array<int, 3> value{c[0], c[1], c[2]};
+    search_key least = std::numeric_limits<search_key>::max();
+    for (std::size_t from = lanes; from < p.position.size() - lanes; from += lanes) {
+        least = chunk_least(p.channel[0].data() + from, p.channel[1].data() + from, p.channel[2].data() + from,
+                            p.index.data() + from, value, least);
+    }
+    return least >> 8;
+}
+
 // The least key of the entries of `p` nearer to `c` than `best` and of `best` itself. Two
 // colours whose projections differ by g are at least g * g / length apart, so the walk outward
 // from c's own projection stops on each side once g * g passes length times the best distance.
@@ -311,6 +322,10 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
     ordered_palette movers;
     order_palette(palette, axis, everyone);
     std::vector<bool> has_moved(palette.size(), true);
+    // For an entry that stayed put, the squared distance to the nearest that moved. A colour
+    // less than half that far from its own entry is nearer to it than to any that moved
+    // (triangle inequality), so it needs no search at all.
+    std::vector<int> to_movers(palette.size(), 0);
     // Each entry's colours, kept up to date as colours change entries.
     std::vector<channel_sums> sums(palette.size());
     std::vector<std::int64_t> counts(palette.size());
@@ -321,7 +336,9 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
     for (int round = 0;; ++round) {
         for (std::size_t i = 0; i < colours.size(); ++i) {
             const colour& c = colours[i].value;
-            const search_key own = distance(palette[nearest[i]], c) << 8 | nearest[i];
+            const int own_distance = distance(palette[nearest[i]], c);
+            if (4 * own_distance < to_movers[nearest[i]]) continue;  // as it was, and exact
+            const search_key own = own_distance << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
             if (round == 0 || entry != nearest[i]) {
@@ -346,6 +363,7 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
         }
         order_palette(palette, axis, everyone);
         order_palette(palette, axis, movers, moved_entries);
+        for (std::size_t e = 0; e < palette.size(); ++e) to_movers[e] = has_moved[e] ? 0 : nearest_distance(movers, palette[e]);
     }
 }
 
