@@ -81,42 +81,34 @@ enum class block_outcome { exact, reduced };
 block_outcome pack_block(const block_row& pixels, std::size_t left, record_span record, colour_table& table) {
     const std::size_t blue = pixels.rgb ? 2 : 0;
     std::fill_n(record.begin(), palette_bytes, 0);
-    std::uint32_t last_key = 1U << 24;  // neighbours often share a colour: no table look-up then
-    unsigned char last_entry = 0;
     unsigned char* index = record.data() + palette_bytes;
     for (std::size_t y = 0; y < side; ++y) {
         const unsigned char* pixel = pixels.first + static_cast<std::ptrdiff_t>(y) * pixels.row_step + left * pixel_bytes;
         for (std::size_t x = 0; x < side; ++x, pixel += pixel_bytes) {
-            const std::uint32_t key = colour_key(pixel);
-            if (key != last_key) {
-                const std::uint32_t marked = key | 1U << 24;
-                std::size_t slot = (marked * 2654435761U) >> (32 - table_bits);  // Fibonacci hashing
-                // Nearly every colour sits in its own slot or the next: both are looked at
-                // first, and only a longer run or a new colour takes the loop.
-                const bool here = table.keys[slot] == marked;
-                if (here || table.keys[slot + 1] == marked) {
-                    slot += here ? 0 : 1;
-                } else {
-                    while (table.keys[slot] != marked && table.keys[slot] != 0) ++slot;
-                    if (table.keys[slot] == 0) {
-                        if (table.used == palette_size) {
-                            table.clear();
-                            store_reduced(pixels, left, record);
-                            return block_outcome::reduced;
-                        }
-                        table.keys[slot] = marked;
-                        table.entries[slot] = static_cast<unsigned char>(table.used);
-                        unsigned char* entry = record.data() + table.used * entry_bytes;
-                        entry[0] = pixel[blue];
-                        entry[1] = pixel[1];
-                        entry[2] = pixel[2 - blue];
-                        table.filled[table.used++] = slot;
+            const std::uint32_t marked = colour_key(pixel) | 1U << 24;
+            std::size_t slot = (marked * 2654435761U) >> (32 - table_bits);  // Fibonacci hashing
+            // Nearly every colour sits in its own slot or the next: the choice between them
+            // takes no branch, and only a longer run or a new colour takes the loop.
+            slot += table.keys[slot] == marked ? 0U : 1U;
+            if (table.keys[slot] != marked) {
+                slot -= 1;
+                while (table.keys[slot] != marked && table.keys[slot] != 0) ++slot;
+                if (table.keys[slot] == 0) {
+                    if (table.used == palette_size) {
+                        table.clear();
+                        store_reduced(pixels, left, record);
+                        return block_outcome::reduced;
                     }
+                    table.keys[slot] = marked;
+                    table.entries[slot] = static_cast<unsigned char>(table.used);
+                    unsigned char* entry = record.data() + table.used * entry_bytes;
+                    entry[0] = pixel[blue];
+                    entry[1] = pixel[1];
+                    entry[2] = pixel[2 - blue];
+                    table.filled[table.used++] = slot;
                 }
-                last_key = key;
-                last_entry = table.entries[slot];
             }
-            *index++ = last_entry;
+            *index++ = table.entries[slot];
         }
     }
     table.clear();
