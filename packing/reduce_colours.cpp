@@ -337,7 +337,7 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
         for (std::size_t i = 0; i < colours.size(); ++i) {
             const colour& c = colours[i].value;
             const int own_distance = distance(palette[nearest[i]], c);
-            if (4 * own_distance < to_movers[nearest[i]]) continue;  // as it was, and exact
+            if (4 * own_distance < to_movers[nearest[i]]) continue;  // keeps its entry: see to_movers
             const search_key own = own_distance << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
