@@ -1,9 +1,14 @@
 #include "packing/pack_blocks.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
+#include <condition_variable>
+#include <optional>
+#include <mutex>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "conversion/block_geometry.h"
@@ -17,94 +22,248 @@ using block_geometry::palette_bytes;
 constexpr std::size_t side = block_geometry::block_side;
 constexpr std::size_t pixel_bytes = block_geometry::pixel_bytes;
 constexpr std::size_t entry_bytes = block_geometry::palette_entry_bytes;
+constexpr std::size_t palette_size = block_geometry::palette_entries;
+using record_span = std::span<unsigned char, block_geometry::record_bytes>;
 
 // Eight slots per palette entry keep the probe runs of the colour table short; four
 // measured a third slower on blocks of 256 colours, sixteen no faster.
 constexpr std::size_t table_slots = 2048;
 constexpr int table_bits = 11;
 static_assert(table_slots == std::size_t{1} << table_bits);
-static_assert(table_slots == 8 * block_geometry::palette_entries);
+static_assert(table_slots == 8 * palette_size);
 
-// Stores the pixel at `pixel` (red first when `rgb`) as palette entry `entry`: blue, green, red.
-void set_entry(std::span<unsigned char> record, std::size_t entry, const unsigned char* pixel, std::size_t blue) {
-    unsigned char* at = record.data() + entry * entry_bytes;
-    at[0] = pixel[blue];
-    at[1] = pixel[1];
-    at[2] = pixel[2 - blue];
+// The colours of one block met so far and their palette entries. A slot holds a colour with a
+// mark bit above it, so that zero means free and black is a colour like any other. Probes run
+// forward without wrapping round: a block fills at most 257 slots, so past the hashed slots
+// there are enough spare ones for any run. Only the slots a block filled are cleared after it.
+struct colour_table {
+    std::array<std::uint32_t, table_slots + palette_size + 1> keys{};
+    std::array<unsigned char, table_slots + palette_size + 1> entries{};
+    std::array<std::size_t, palette_size + 1> filled{};
+    std::size_t used = 0;
+
+    void clear() {
+        for (std::size_t i = 0; i < used; ++i) keys[filled[i]] = 0;
+        used = 0;
+    }
+};
+
+// The three bytes of the pixel at `pixel` as one number; the same colour always gives the same
+// number, whatever the byte order, which is all the table asks of it.
+std::uint32_t colour_key(const unsigned char* pixel) {
+    return std::uint32_t{pixel[0]} << 16 | std::uint32_t{pixel[1]} << 8 | pixel[2];
 }
 
 // The block's colours did not fit a palette: all its pixels go to the reduction.
-void store_reduced(const unsigned char* first, std::ptrdiff_t row_step, std::size_t blue,
-                   std::span<unsigned char> record) {
-    std::vector<colour> pixels(block_geometry::index_bytes);
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const unsigned char* pixel = first + static_cast<std::ptrdiff_t>(i / side) * row_step + i % side * pixel_bytes;
-        pixels[i] = {pixel[blue], pixel[1], pixel[2 - blue]};
+void store_reduced(const block_row& pixels, std::size_t left, record_span record) {
+    const std::size_t blue = pixels.rgb ? 2 : 0;
+    std::vector<colour> block(block_geometry::index_bytes);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        const unsigned char* pixel = pixels.first + static_cast<std::ptrdiff_t>(i / side) * pixels.row_step +
+                                     (left + i % side) * pixel_bytes;
+        block[i] = {pixel[blue], pixel[1], pixel[2 - blue]};
     }
-    const reduced_colours reduced = reduce_colours(pixels, block_geometry::palette_entries);
+    const reduced_colours reduced = reduce_colours(block, palette_size);
     std::fill(record.begin(), record.end(), 0);
     for (std::size_t entry = 0; entry < reduced.palette.size(); ++entry) {
-        std::copy(reduced.palette[entry].begin(), reduced.palette[entry].end(), record.begin() + static_cast<std::ptrdiff_t>(entry * entry_bytes));
+        std::copy(reduced.palette[entry].begin(), reduced.palette[entry].end(),
+                  record.begin() + static_cast<std::ptrdiff_t>(entry * entry_bytes));
     }
     std::copy(reduced.indices.begin(), reduced.indices.end(), record.begin() + palette_bytes);
 }
 
-// Fills `record` from the block whose top-left pixel is `first`; true when it was reduced.
-bool pack_block(const unsigned char* first, std::ptrdiff_t row_step, bool rgb, std::span<unsigned char> record) {
-    const std::size_t blue = rgb ? 2 : 0;
-    // Each colour gets the next palette entry when first met. A table slot holds the colour
-    // with a mark bit above it, so that zero means free and black is a colour like any other.
-    std::fill(record.begin(), record.end(), 0);
-    std::array<std::uint32_t, table_slots> keys{};
-    std::array<unsigned char, table_slots> entries{};
-    std::size_t used = 0;
-    std::uint32_t last_key = 0;  // neighbours often share a colour: no table look-up then
-    unsigned char last_entry = 0;
+/// What packing did to one block.
+enum class block_outcome { exact, reduced };
+
+// Fills `record` from the block of `pixels` whose left edge is pixel column `left`: every
+// colour gets the next palette entry when first met; past 256 colours the block is reduced.
+// This is all the work of one block, done on whichever thread packs it.
+block_outcome pack_block(const block_row& pixels, std::size_t left, record_span record, colour_table& table) {
+    const std::size_t blue = pixels.rgb ? 2 : 0;
+    std::fill_n(record.begin(), palette_bytes, 0);
     unsigned char* index = record.data() + palette_bytes;
     for (std::size_t y = 0; y < side; ++y) {
-        const unsigned char* pixel = first + static_cast<std::ptrdiff_t>(y) * row_step;
+        const unsigned char* pixel = pixels.first + static_cast<std::ptrdiff_t>(y) * pixels.row_step + left * pixel_bytes;
         for (std::size_t x = 0; x < side; ++x, pixel += pixel_bytes) {
-            const std::uint32_t key = 1U << 24 | std::uint32_t{pixel[0]} << 16 | std::uint32_t{pixel[1]} << 8 | pixel[2];
-            if (key != last_key) {
-                std::size_t slot = (key * 2654435761U) >> (32 - table_bits);  // Fibonacci hashing
-                while (keys[slot] != 0 && keys[slot] != key) slot = (slot + 1) % table_slots;
-                if (keys[slot] == 0) {
-                    if (used == block_geometry::palette_entries) {
-                        store_reduced(first, row_step, blue, record);
-                        return true;
+            const std::uint32_t marked = colour_key(pixel) | 1U << 24;
+            std::size_t slot = (marked * 2654435761U) >> (32 - table_bits);  // Fibonacci hashing
+            // Nearly every colour sits in its own slot or the next: the choice between them
+            // takes no branch, and only a longer run or a new colour takes the loop.
+            slot += table.keys[slot] == marked ? 0U : 1U;
+            if (table.keys[slot] != marked) {
+                slot -= 1;
+                while (table.keys[slot] != marked && table.keys[slot] != 0) ++slot;
+                if (table.keys[slot] == 0) {
+                    if (table.used == palette_size) {
+                        table.clear();
+                        store_reduced(pixels, left, record);
+                        return block_outcome::reduced;
                     }
-                    keys[slot] = key;
-                    entries[slot] = static_cast<unsigned char>(used);
-                    set_entry(record, used++, pixel, blue);
+                    table.keys[slot] = marked;
+                    table.entries[slot] = static_cast<unsigned char>(table.used);
+                    unsigned char* entry = record.data() + table.used * entry_bytes;
+                    entry[0] = pixel[blue];
+                    entry[1] = pixel[1];
+                    entry[2] = pixel[2 - blue];
+                    table.filled[table.used++] = slot;
                 }
-                last_key = key;
-                last_entry = entries[slot];
             }
-            *index++ = last_entry;
+            *index++ = table.entries[slot];
         }
     }
-    return false;
+    table.clear();
+    return block_outcome::exact;
 }
+
+// Packs the blocks of one block-row at a time on `threads` threads, the calling thread among
+// them, each block into a record slot of its own, and hands the records over in block order on
+// the calling thread, which alone reads and writes. Each thread keeps one colour table; two
+// slots per thread let a thread go on while its last record waits to be written.
+class packing_crew {
+public:
+    explicit packing_crew(unsigned threads) : slots_(2 * std::size_t{std::max(threads, 1U)}) {
+        for (unsigned t = 1; t < threads; ++t) {
+            try {
+                workers_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;  // the system gives no more threads: those there are do the work
+            }
+        }
+    }
+
+    ~packing_crew() {
+        {
+            const std::lock_guard hold(lock_);
+            stopping_ = true;
+        }
+        wake_workers_.notify_all();
+    }
+
+    packing_crew(const packing_crew&) = delete;
+    packing_crew& operator=(const packing_crew&) = delete;
+
+    /// Packs the `count` blocks of `pixels` and calls `take(record, outcome)` for each in
+    /// order, on the calling thread. When `take` returns false, no further block is taken,
+    /// and the call returns false once no thread reads `pixels` any more.
+    template <typename Take>
+    bool pack_row(const block_row& pixels, std::size_t count, Take take) {
+        std::unique_lock hold(lock_);
+        pixels_ = pixels;
+        count_ = count;
+        next_ = 0;
+        written_ = 0;
+        if (workers_waiting_ > 0) wake_workers_.notify_all();
+        bool ok = true;
+        while (written_ < count_) {
+            if (ready(written_)) {
+                // Every record ready in order is written in one go; their slots are not
+                // touched by another thread until they are handed back below.
+                std::size_t end = written_;
+                while (end < count_ && end < written_ + slots_.size() && ready(end)) ++end;
+                hold.unlock();
+                for (std::size_t block = written_; block < end; ++block) {
+                    const slot& s = slots_[block % slots_.size()];
+                    ok = ok && take(std::span<const unsigned char, block_geometry::record_bytes>(s.record), s.outcome);
+                }
+                hold.lock();
+                for (std::size_t block = written_; block < end; ++block) slots_[block % slots_.size()].ready = false;
+                written_ = end;
+                if (!ok) count_ = next_;  // finish the blocks begun, begin no more
+                if (workers_waiting_ > 0) wake_workers_.notify_all();
+            } else if (can_begin()) {
+                pack_next(hold, own_table_);
+            } else {
+                caller_waiting_ = true;
+                wake_caller_.wait(hold, [this] { return ready(written_); });
+                caller_waiting_ = false;
+            }
+        }
+        return ok;
+    }
+
+private:
+    struct slot {
+        std::array<unsigned char, block_geometry::record_bytes> record;
+        block_outcome outcome = block_outcome::exact;
+        bool ready = false;
+    };
+
+    [[nodiscard]] bool ready(std::size_t block) const { return slots_[block % slots_.size()].ready; }
+
+    // A block is left to begin and its slot is free.
+    [[nodiscard]] bool can_begin() const { return next_ < count_ && next_ < written_ + slots_.size(); }
+
+    // Packs the next block with `hold` released meanwhile.
+    void pack_next(std::unique_lock<std::mutex>& hold, colour_table& table) {
+        const std::size_t block = next_++;
+        slot& s = slots_[block % slots_.size()];
+        const block_row pixels = pixels_;
+        hold.unlock();
+        const block_outcome outcome = pack_block(pixels, block * side, s.record, table);
+        hold.lock();
+        s.outcome = outcome;
+        s.ready = true;
+        if (caller_waiting_ && block == written_) wake_caller_.notify_one();
+    }
+
+    void work() {
+        colour_table table;
+        std::unique_lock hold(lock_);
+        for (;;) {
+            if (!stopping_ && !can_begin()) {
+                ++workers_waiting_;
+                wake_workers_.wait(hold, [this] { return stopping_ || can_begin(); });
+                --workers_waiting_;
+            }
+            if (stopping_) return;
+            pack_next(hold, table);
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_workers_;
+    std::condition_variable wake_caller_;
+    bool stopping_ = false;
+    bool caller_waiting_ = false;
+    unsigned workers_waiting_ = 0;
+    block_row pixels_{};
+    std::size_t count_ = 0;    // blocks of the row to pack
+    std::size_t next_ = 0;     // the next block to begin
+    std::size_t written_ = 0;  // blocks handed over and done with
+    std::vector<slot> slots_;  // block k of a row goes to slot k % size
+    colour_table own_table_;   // the calling thread's
+    std::vector<std::jthread> workers_;  // last: stopped and joined before the rest goes
+};
 
 }  // namespace
 
 pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings) {
     std::vector<unsigned char> buffer;
-    std::array<unsigned char, block_geometry::record_bytes> record;
     pack_result result;
     const auto fail = [&result](pack_stage stage) {
         result.failed = stage;
         result.error = errno;
         return result;
     };
+    int write_error = 0;  // kept at once: the threads' hand-over runs before the failure is reported
+    const auto write = [&result, &write_error, out](std::span<const unsigned char, block_geometry::record_bytes> record,
+                                                    block_outcome outcome) {
+        if (outcome == block_outcome::reduced) ++result.reduced;
+        if (std::fwrite(record.data(), 1, record.size(), out) == record.size()) return true;
+        write_error = errno;
+        return false;
+    };
     const std::size_t rows = static_cast<std::size_t>(pic.height) / side;
+    const std::size_t columns = static_cast<std::size_t>(pic.width) / side;
+    // More threads than blocks in a row would have nothing to do.
+    packing_crew crew(static_cast<unsigned>(std::min<std::size_t>(settings.threads, columns)));
     for (std::size_t index = 0; index < rows; ++index) {
         errno = 0;
         const std::optional<block_row> pixels = read_block_row(pic, index, buffer);
         if (!pixels) return fail(pack_stage::picture);
-        for (std::size_t left = 0; left < static_cast<std::size_t>(pic.width); left += side) {
-            if (pack_block(pixels->first + left * pixel_bytes, pixels->row_step, pixels->rgb, record)) ++result.reduced;
-            if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return fail(pack_stage::output);
+        if (!crew.pack_row(*pixels, columns, write)) {
+            errno = write_error;
+            return fail(pack_stage::output);
         }
         if (settings.progress) settings.progress(index + 1, rows);
     }

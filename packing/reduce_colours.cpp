@@ -3,6 +3,7 @@
 #include "conversion/block_geometry.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <limits>
@@ -19,12 +20,6 @@ namespace {
 // photographs settle after about six, and later rounds gain next to nothing.
 constexpr int refinement_rounds = 16;
 
-// Up to this many entries moved in a round, a colour whose own entry stayed put is checked
-// against those alone rather than searched for anew.
-constexpr std::size_t few_moved = 8;
-
-// Farther than any two colours are apart (3 * 255 * 255).
-constexpr int beyond_any_distance = 195076;
 
 struct weighted_colour {
     colour value;
@@ -32,6 +27,9 @@ struct weighted_colour {
 };
 
 using channel_sums = std::array<std::int64_t, 3>;
+
+// Compared byte by byte: a library call for three bytes costs more than the comparison.
+bool same_colour(const colour& a, const colour& b) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
 
 int distance(const colour& a, const colour& b) {
     int d = 0;
@@ -156,82 +154,158 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     return palette;
 }
 
-// A palette entry filed by the sum of its channels, for the nearest-colour search.
-struct filed_entry {
-    int brightness;
-    colour value;
-    unsigned char index;
-};
+// The nearest-entry search. A key is a squared distance shifted left by 8 with the entry's
+// index below it, so the least key is the nearest entry and, among equals, the lowest index.
+using search_key = int;
 
-int brightness_of(const colour& c) { return int{c[0]} + int{c[1]} + int{c[2]}; }
+// Entries compared at once: the distances to this many come from one plain loop, which the
+// compiler turns into vector instructions.
+constexpr std::size_t lanes = 8;
 
-constexpr std::size_t brightness_levels = 3 * 255 + 1;
+// Padding entries lie this far out on every channel: never nearest, and their keys still fit
+// an int (3 * 1500 * 1500 < 2^23).
+constexpr int far_channel = 1500;
+// Beyond every projection of a colour, so that a search stops at the padding; its square
+// still fits an int.
+constexpr int far_position = 30000;
 
-// The entries by brightness, and for every brightness where the first entry as bright or
-// brighter stands.
-struct filed_palette {
-    std::vector<filed_entry> entries;
-    std::array<std::size_t, brightness_levels> first_at{};
-};
+using direction = std::array<int, 3>;
 
-filed_palette file_palette(const std::vector<colour>& palette) {
-    filed_palette filed;
-    filed.entries.reserve(palette.size());
-    for (std::size_t i = 0; i < palette.size(); ++i) {
-        filed.entries.push_back({brightness_of(palette[i]), palette[i], static_cast<unsigned char>(i)});
-    }
-    std::sort(filed.entries.begin(), filed.entries.end(), [](const filed_entry& a, const filed_entry& b) {
-        return std::pair(a.brightness, a.index) < std::pair(b.brightness, b.index);
-    });
-    std::size_t next = 0;
-    for (std::size_t level = 0; level < brightness_levels; ++level) {
-        while (next < filed.entries.size() && static_cast<std::size_t>(filed.entries[next].brightness) < level) {
-            ++next;
-        }
-        filed.first_at[level] = next;
-    }
-    return filed;
+// Every direction whose components are -1, 0 or 1, up to sign: the entries are ordered along
+// the one in which they spread most, so no single channel sum, however equal, defeats the
+// search.
+constexpr std::array<direction, 13> directions{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}, {1, -1, 0},
+                                                {1, 0, 1}, {1, 0, -1}, {0, 1, 1}, {0, 1, -1}, {1, 1, 1},
+                                                {1, 1, -1}, {1, -1, 1}, {-1, 1, 1}}};
+
+int project(const direction& axis, const colour& c) {
+    return axis[0] * int{c[0]} + axis[1] * int{c[1]} + axis[2] * int{c[2]};
 }
 
-struct nearest_entry {
-    unsigned char index = 0;
-    int distance = beyond_any_distance;
+int squared_length(const direction& axis) { return axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]; }
+
+// The direction along which the entries' projections vary most for their length.
+direction widest_direction(const std::vector<colour>& palette) {
+    direction widest = directions[0];
+    std::int64_t widest_spread = -1;
+    int widest_length = 1;
+    const auto n = static_cast<std::int64_t>(palette.size());
+    for (const auto& axis : directions) {
+        std::int64_t sum = 0;
+        std::int64_t squares = 0;
+        for (const auto& c : palette) {
+            const std::int64_t p = project(axis, c);
+            sum += p;
+            squares += p * p;
+        }
+        // n * variance over the squared length, compared without division.
+        const std::int64_t spread = n * squares - sum * sum;
+        const int length = squared_length(axis);
+        if (spread * widest_length > widest_spread * length) {
+            widest = axis;
+            widest_spread = spread;
+            widest_length = length;
+        }
+    }
+    return widest;
+}
+
+// The lowest projection on any of the directions, and how many values projections can take.
+constexpr int lowest_position = -255;
+constexpr std::size_t positions = 4 * 255 + 1;
+
+// The palette in ascending order along one direction, channel by channel in separate arrays,
+// padded with `lanes` far entries at both ends so that every chunk a search reads exists.
+struct ordered_palette {
+    direction axis{};
+    int length = 1;  // the axis's squared length
+    std::vector<int> position;
+    std::array<std::vector<int>, 3> channel;
+    std::vector<int> index;
+    std::array<std::size_t, positions> first_at{};  // where the entries at or past a projection start
 };
 
-// The nearest entry, the lowest index among equals, given one entry and its distance as a start.
-// Two colours whose channel sums differ by g are at least g * g / 3 apart, so the walk outward
-// from c's own sum stops once g * g passes three times the best distance found: nothing farther
-// out can be as near.
-nearest_entry find_nearest(const filed_palette& palette, const colour& c, nearest_entry best) {
-    const int own = brightness_of(c);
-    const auto& filed = palette.entries;
-    auto up = filed.begin() + static_cast<std::ptrdiff_t>(palette.first_at[static_cast<std::size_t>(own)]);
-    auto down = up;
-    const auto consider = [&](const filed_entry& e) {
-        const int d = distance(e.value, c);
-        if (d < best.distance || (d == best.distance && e.index < best.index)) {
-            best = {e.index, d};
+// Orders the entries of `palette` listed in `subset`, or all of them when it is empty.
+void order_palette(const std::vector<colour>& palette, const direction& axis, ordered_palette& ordered,
+                   const std::vector<std::size_t>& subset = {}) {
+    std::vector<std::pair<int, std::size_t>> by_position;
+    for (std::size_t i = 0; i < (subset.empty() ? palette.size() : subset.size()); ++i) {
+        const std::size_t e = subset.empty() ? i : subset[i];
+        by_position.emplace_back(project(axis, palette[e]), e);
+    }
+    std::sort(by_position.begin(), by_position.end());
+    const std::size_t size = by_position.size() + 2 * lanes;
+    ordered.axis = axis;
+    ordered.length = squared_length(axis);
+    ordered.position.assign(size, far_position);
+    std::fill_n(ordered.position.begin(), lanes, -far_position);
+    for (auto& ch : ordered.channel) ch.assign(size, far_channel);
+    ordered.index.assign(size, 0);
+    for (std::size_t i = 0; i < by_position.size(); ++i) {
+        const auto [position, e] = by_position[i];
+        ordered.position[lanes + i] = position;
+        for (std::size_t ch = 0; ch < 3; ++ch) ordered.channel[ch][lanes + i] = palette[e][ch];
+        ordered.index[lanes + i] = static_cast<int>(e);
+    }
+    std::size_t next = lanes;
+    for (std::size_t level = 0; level < positions; ++level) {
+        while (next < lanes + by_position.size() && ordered.position[next] < static_cast<int>(level) + lowest_position) {
+            ++next;
         }
+        ordered.first_at[level] = next;
+    }
+}
+
+// The least of `best` and the keys of the `lanes` entries whose channels and indices start at
+// the given places.
+search_key chunk_least(const int* channel_0, const int* channel_1, const int* channel_2, const int* index,
+                       const std::array<int, 3>& c, search_key best) {
+    std::array<search_key, lanes> keys{};
+#pragma GCC unroll 1
+    for (std::size_t i = 0; i < lanes; ++i) {
+        const int d0 = channel_0[i] - c[0];
+        const int d1 = channel_1[i] - c[1];
+        const int d2 = channel_2[i] - c[2];
+        keys[i] = (d0 * d0 + d1 * d1 + d2 * d2) << 8 | index[i];
+    }
+    for (const search_key k : keys) best = std::min(best, k);
+    return best;
+}
+
+// The squared distance from `c` to the nearest entry of `p`, every entry compared.
+int nearest_distance(const ordered_palette& p, const colour& c) {
+    const std::array<int, 3> value{c[0], c[1], c[2]};
+    search_key least = std::numeric_limits<search_key>::max();
+    for (std::size_t from = lanes; from < p.position.size() - lanes; from += lanes) {
+        least = chunk_least(p.channel[0].data() + from, p.channel[1].data() + from, p.channel[2].data() + from,
+                            p.index.data() + from, value, least);
+    }
+    return least >> 8;
+}
+
+// The least key of the entries of `p` nearer to `c` than `best` and of `best` itself. Two
+// colours whose projections differ by g are at least g * g / length apart, so the walk outward
+// from c's own projection stops on each side once g * g passes length times the best distance.
+search_key nearest_key(const ordered_palette& p, const colour& c, search_key best) {
+    const int own = project(p.axis, c);
+    const std::array<int, 3> value{c[0], c[1], c[2]};
+    const auto read_chunk = [&](std::size_t from) {
+        best = chunk_least(p.channel[0].data() + from, p.channel[1].data() + from, p.channel[2].data() + from,
+                           p.index.data() + from, value, best);
     };
-    bool going_up = up != filed.end();
-    bool going_down = down != filed.begin();
-    while (going_up || going_down) {
-        if (going_up) {
-            const int gap = up->brightness - own;
-            going_up = gap * gap <= 3 * best.distance;
-            if (going_up) {
-                consider(*up);
-                going_up = ++up != filed.end();
-            }
-        }
-        if (going_down) {
-            const int gap = own - std::prev(down)->brightness;
-            going_down = gap * gap <= 3 * best.distance;
-            if (going_down) {
-                consider(*--down);
-                going_down = down != filed.begin();
-            }
-        }
+    std::size_t up = p.first_at[static_cast<std::size_t>(own - lowest_position)];
+    std::size_t down = up;
+    // The side whose next entry lies nearer in projection goes first; once that one is too far,
+    // so is the other.
+    for (;;) {
+        const int gap_up = p.position[up] - own;
+        const int gap_down = own - p.position[down - 1];
+        const bool upward = gap_up <= gap_down;
+        const int gap = upward ? gap_up : gap_down;
+        if (gap * gap > p.length * (best >> 8)) break;
+        read_chunk(upward ? up : down - lanes);
+        up += upward ? lanes : 0;
+        down -= upward ? 0 : lanes;
     }
     return best;
 }
@@ -240,49 +314,56 @@ nearest_entry find_nearest(const filed_palette& palette, const colour& c, neares
 // its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
 std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
     std::vector<unsigned char> nearest(colours.size());
-    std::vector<bool> moved(palette.size(), true);
-    std::vector<unsigned char> moved_entries;
+    const direction axis = widest_direction(palette);
+    // Every entry, and those that moved in the last round. Entries that stayed put are no
+    // nearer to a colour than before, so a colour whose own entry stayed put needs only be
+    // compared with those that moved.
+    ordered_palette everyone;
+    ordered_palette movers;
+    order_palette(palette, axis, everyone);
+    std::vector<bool> has_moved(palette.size(), true);
+    // For an entry that stayed put, the squared distance to the nearest that moved. A colour
+    // less than half that far from its own entry is nearer to it than to any that moved
+    // (triangle inequality), so it needs no search at all.
+    std::vector<int> to_movers(palette.size(), 0);
+    // Each entry's colours, kept up to date as colours change entries.
+    std::vector<channel_sums> sums(palette.size());
+    std::vector<std::int64_t> counts(palette.size());
+    const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
+        for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.count * c.value[ch];
+        counts[entry] += sign * c.count;
+    };
     for (int round = 0;; ++round) {
-        const auto filed = file_palette(palette);
-        std::vector<channel_sums> sums(palette.size(), channel_sums{});
-        std::vector<std::int64_t> counts(palette.size(), 0);
         for (std::size_t i = 0; i < colours.size(); ++i) {
             const colour& c = colours[i].value;
-            nearest_entry found{nearest[i], distance(palette[nearest[i]], c)};
-            if (moved[found.index] || moved_entries.size() > few_moved) {
-                // The entry nearest last round is likely still near: its distance bounds the search.
-                found = find_nearest(filed, c, found);
-            } else {
-                // Entries that stayed put are no nearer than before; only those that moved may be.
-                for (const auto e : moved_entries) {
-                    const int d = distance(palette[e], c);
-                    if (d < found.distance || (d == found.distance && e < found.index)) {
-                        found = {e, d};
-                    }
-                }
+            const int own_distance = distance(palette[nearest[i]], c);
+            if (4 * own_distance < to_movers[nearest[i]]) continue;  // keeps its entry: see to_movers
+            const search_key own = own_distance << 8 | nearest[i];
+            const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
+            const auto entry = static_cast<std::size_t>(found & 255);
+            if (round == 0 || entry != nearest[i]) {
+                if (round > 0) move_colour(colours[i], nearest[i], -1);
+                move_colour(colours[i], entry, 1);
+                nearest[i] = static_cast<unsigned char>(entry);
             }
-            nearest[i] = found.index;
-            for (std::size_t ch = 0; ch < 3; ++ch) {
-                sums[found.index][ch] += colours[i].count * c[ch];
-            }
-            counts[found.index] += colours[i].count;
         }
         if (round == refinement_rounds) {
             return nearest;
         }
-        moved_entries.clear();
+        std::vector<std::size_t> moved_entries;
         for (std::size_t e = 0; e < palette.size(); ++e) {
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
             const colour next = counts[e] > 0 ? rounded_mean(sums[e], counts[e]) : palette[e];
-            moved[e] = next != palette[e];
-            if (moved[e]) {
-                moved_entries.push_back(static_cast<unsigned char>(e));
-            }
+            has_moved[e] = !same_colour(next, palette[e]);
+            if (has_moved[e]) moved_entries.push_back(e);
             palette[e] = next;
         }
         if (moved_entries.empty()) {
             return nearest;
         }
+        order_palette(palette, axis, everyone);
+        order_palette(palette, axis, movers, moved_entries);
+        for (std::size_t e = 0; e < palette.size(); ++e) to_movers[e] = has_moved[e] ? 0 : nearest_distance(movers, palette[e]);
     }
 }
 
@@ -316,7 +397,7 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
     std::vector<weighted_colour> colours;
     std::vector<std::size_t> colour_of_pixel(pixels.size());
     for (const auto pixel : pixels_by_colour(pixels)) {
-        if (colours.empty() || colours.back().value != pixels[pixel]) {
+        if (colours.empty() || !same_colour(colours.back().value, pixels[pixel])) {
             colours.push_back({pixels[pixel], 0});
         }
         ++colours.back().count;
