@@ -36,6 +36,10 @@ int pack_run(int argc, const char* const* argv, std::ostream& out) {
     const stdio_file input = stdio_file::open(picture_name, "rb");
     picture pic;
     const picture_problem problem = input ? read_picture(input.get(), pic) : picture_problem::unreadable;
+    if (problem == picture_problem::refused) {
+        say(out, picture_name, pic.refusal);
+        return exit_failed;
+    }
     if (problem == picture_problem::unreadable) {
         say(out, picture_name, pack_messages::not_a_picture);
         return exit_failed;
