@@ -181,10 +181,11 @@ walk_end walk_run_length(byte_reader& in, run_length_start& pos, const bmp_layou
             pos.y += static_cast<std::uint32_t>(up);
         } else {  // `value` pixels as they are, padded to a whole number of 16-bit words
             if (static_cast<std::uint32_t>(value) > width - pos.x) return walk_end::past_row;
-            int byte = 0;
-            for (int i = 0; i < value; ++i) {
-                if ((!four_bits || i % 2 == 0) && (byte = in.next()) < 0) return ended();
-                put(nibble(byte, i));
+            for (int i = 0; i < value; i += four_bits ? 2 : 1) {
+                const int byte = in.next();
+                if (byte < 0) return ended();
+                put(nibble(byte, 0));
+                if (four_bits && i + 1 < value) put(nibble(byte, 1));
             }
             const int bytes = four_bits ? (value + 1) / 2 : value;
             if (bytes % 2 == 1 && in.next() < 0) return ended();
@@ -352,8 +353,8 @@ std::optional<block_row> read_bmp_block_row(const picture_source& source, const 
     }
 
     // The block-row's stored rows lie together, its bottom row first in a bottom-up file.
-    const std::uint64_t first_stored = layout.bottom_up ? std::uint64_t{bottom_block} * side : std::uint64_t{index} * side;
-    const std::uint64_t at = layout.pixels_at + first_stored * layout.row_bytes;
+    const std::uint64_t stored_block = layout.bottom_up ? std::uint64_t{bottom_block} : std::uint64_t{index};
+    const std::uint64_t at = layout.pixels_at + stored_block * side * layout.row_bytes;
     if (layout.bits == 24 && layout.row_bytes == out_row) {
         // As quorvex writes them: the rows are used where they are read.
         buffer.resize(side * out_row);

@@ -82,17 +82,18 @@ def top_down(data):
 
 
 def rle4(data):
-    # Run-length encoded: odd rows as two-pixel runs, even rows as literal runs, and row 70
-    # skipped by a move up.
+    # Run-length encoded: odd rows as two-pixel runs, even rows as literals of odd lengths, and
+    # row 70 skipped by a move up.
     offset, (width, height) = u32(data, 10), struct.unpack_from("<ii", data, 18)
     runs = bytearray()
     for r in range(height):
         row = data[offset + r * width // 2:offset + (r + 1) * width // 2]
-        chunks = [row[k:k + 32] for k in range(0, len(row), 32)]
         if r == 70:
             runs += b"\0\2\0\1"
             continue
-        runs += b"".join(bytes((2, b)) for b in row) if r % 2 else b"".join(bytes((0, 64)) + c for c in chunks)
+        # 5 pixels in 3 bytes and their padding, the sixth alone, then 122 in 61 bytes and padding.
+        literals = bytes((0, 5)) + row[:3] + b"\0" + bytes((1, (row[2] & 15) << 4, 0, 122)) + row[3:] + b"\0"
+        runs += b"".join(bytes((2, b)) for b in row) if r % 2 else literals
         runs += b"\0\0"
     return run_length(data, runs + b"\0\1", 2)
 

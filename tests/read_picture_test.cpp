@@ -3,10 +3,13 @@
 // picture_formats_test.py.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
 
+#include "conversion/convert_blocks.h"
+#include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
 #include "tests/test_support.h"
 
@@ -158,6 +161,25 @@ TEST(ReadPicture, RunLengthBlockRowsStartWhereTheWalkLeftThem) {
     EXPECT_EQ("40,50,60", colour_at(0, 60, 7));
     EXPECT_EQ("10,20,30", colour_at(0, 60, 8));
     EXPECT_EQ("10,20,30", colour_at(0, 0, 0));    // past the bitmap's end
+}
+
+// A pipe cannot seek: what it holds is read whole and packs as the same file would.
+TEST(ReadPicture, APipePacksAsItsFile) {
+    for (const bytes& file : {convert_bytes(convert_blocks, tile_records(2), 2, 1).file, run_length({64, 1, 0, 1})}) {
+        int ends[2];
+        ASSERT_EQ(0, pipe(ends));
+        // Both fit in the pipe's buffer, so the write cannot wait for a reader.
+        ASSERT_EQ(static_cast<ssize_t>(file.size()), write(ends[1], file.data(), file.size()));
+        close(ends[1]);
+        const unique_file piped{fdopen(ends[0], "rb")}, in = temp_file_with(file);
+        const unique_file from_pipe{std::tmpfile()}, from_file{std::tmpfile()};
+        picture a, b;
+        ASSERT_EQ(picture_problem::none, read_picture(piped.get(), a));
+        ASSERT_EQ(picture_problem::none, read_picture(in.get(), b));
+        ASSERT_EQ(pack_stage::none, pack_blocks(a, from_pipe.get()).failed);
+        ASSERT_EQ(pack_stage::none, pack_blocks(b, from_file.get()).failed);
+        EXPECT_TRUE(read_all(from_pipe.get()) == read_all(from_file.get()));
+    }
 }
 
 }  // namespace quorvex
