@@ -91,8 +91,9 @@ def rle4(data):
         if r == 70:
             runs += b"\0\2\0\1"
             continue
-        # 5 pixels in 3 bytes and their padding, the sixth alone, then 122 in 61 bytes and padding.
-        literals = bytes((0, 5)) + row[:3] + b"\0" + bytes((1, (row[2] & 15) << 4, 0, 122)) + row[3:] + b"\0"
+        # 5 pixels in 3 bytes and their padding, the sixth alone, then the rest (61 bytes here).
+        rest = row[3:] + b"\0" * (len(row[3:]) % 2)
+        literals = bytes((0, 5)) + row[:3] + b"\0" + bytes((1, (row[2] & 15) << 4, 0, width - 6)) + rest
         runs += b"".join(bytes((2, b)) for b in row) if r % 2 else literals
         runs += b"\0\0"
     return run_length(data, runs + b"\0\1", 2)
