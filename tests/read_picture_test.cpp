@@ -51,8 +51,9 @@ bytes cut(bytes data, std::size_t size) {
     return data;
 }
 
-// A 64 x 64 grey PNG whose pixels are one stored deflate block; checksums are not checked.
-bytes png(std::uint32_t width = 64) {
+// A grey PNG whose pixels are one stored deflate block, 64 x 64 pixels of them; checksums are not
+// checked.
+bytes png(std::uint32_t width = 64, unsigned char height_high_byte = 0) {
     bytes data = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const auto chunk = [&data](const char* name, const bytes& content) {
         for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(content.size() >> (8 * i)));
@@ -61,7 +62,7 @@ bytes png(std::uint32_t width = 64) {
         data.insert(data.end(), 4, 0);
     };
     chunk("IHDR", {0, static_cast<unsigned char>(width >> 16), static_cast<unsigned char>(width >> 8),
-                   static_cast<unsigned char>(width), 0, 0, 0, 64, 8, 0, 0, 0, 0});
+                   static_cast<unsigned char>(width), 0, 0, height_high_byte, 64, 8, 0, 0, 0, 0});
     bytes zlib = {0x78, 0x01, 0x01, 0x40, 0x10, 0xBF, 0xEF};  // one stored block of 4160 bytes
     zlib.resize(zlib.size() + 4160, 0);
     zlib.insert(zlib.end(), {0x00, 0x00, 0x00, 0x01});
@@ -123,10 +124,13 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"run-length, a move past the top", run_length({0, 2, 0, 65}), picture_problem::refused,
          " has run-length data that writes past the end of a row"},
         {"run-length, a whole row then the end", run_length({64, 1, 0, 1}), picture_problem::none, ""},
+        {"run-length, a move to the row's end and past the last row", run_length({0, 2, 64, 64}), picture_problem::none, ""},
         {"PNG cut short", cut(png(), 100), picture_problem::refused, " is cut short: its PNG data ends early"},
         {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), picture_problem::refused,
          " is a damaged PNG: its data fails its checks"},
         {"PNG past 2^20 pixels wide", png(1U << 21), picture_problem::refused,
+         " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded"},
+        {"PNG past 1 GiB decoded", png(1U << 20, 4), picture_problem::refused,
          " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded"},
     };
     for (const auto& c : cases) {
