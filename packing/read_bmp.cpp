@@ -17,15 +17,15 @@ using refusals::text;
 constexpr std::uint32_t side = block_geometry::block_side;
 constexpr std::uint32_t pixel_bytes = block_geometry::pixel_bytes;
 constexpr std::uint64_t file_header_bytes = 14;
-constexpr std::size_t longest_headers = file_header_bytes + 124 + 16;
+constexpr std::size_t longest_headers = file_header_bytes + 124;  // masks after a 40-byte header end earlier
 constexpr std::uint32_t rle8 = 1;
 constexpr std::uint32_t rle4 = 2;
 constexpr std::uint32_t masked = 3;
 constexpr std::uint32_t masked_with_alpha = 6;
 
-// Offsets reach beyond 2 GiB; the plain fseek takes a long, which is 32 bits on Windows.
+// Offsets reach beyond 2 GiB; the plain fseek takes a long, which is 32 bits on Windows. An
+// offset here lies within the file, whose size the system gave as a signed 64-bit number.
 bool seek_to(std::FILE* file, std::uint64_t offset) {
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
 #ifdef _WIN32
     return _fseeki64(file, static_cast<std::int64_t>(offset), SEEK_SET) == 0;
 #else
@@ -168,7 +168,6 @@ walk_end walk_run_length(byte_reader& in, run_length_start& pos, const bmp_layou
             pos.x = 0;
             ++pos.y;
         } else if (value == 1) {  // the end of the bitmap: the pixels not reached keep entry 0
-            pos.x = 0;
             pos.y = height;
         } else if (value == 2) {  // a move right and up, over pixels that keep entry 0
             const int right = in.next();

@@ -86,10 +86,11 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"not a picture", {'h', 'e', 'l', 'l', 'o'}, picture_problem::unreadable, ""},
         {"sides not in blocks", edited(plain(), 18, 100), picture_problem::size_not_in_blocks, ""},
         {"cut in the header size", cut(plain(), 16), picture_problem::refused, " is cut short: its header needs 18 bytes, 16 present"},
-        {"cut in the header", cut(plain(), 30), picture_problem::refused, " is cut short: its header needs 54 bytes, 30 present"},
+        {"cut after the header size", cut(plain(), 18), picture_problem::refused, " is cut short: its header needs 54 bytes, 18 present"},
         {"cut in the masks", cut(masks, 60), picture_problem::refused, " is cut short: its header needs 66 bytes, 60 present"},
         {"cut in the colour table", cut(edited(plain(), 10, 1078), 154), picture_problem::refused,
          " is cut short: its colour table needs 1024 bytes, 100 present"},
+        {"headers alone", bmp(24, 0, {}, {}), picture_problem::refused, " is cut short: 12288 bytes of pixel rows, 0 present"},
         {"cut in the pixel rows", cut(plain(), 62 + 4000), picture_problem::refused,
          " is cut short: 4096 bytes of pixel rows, 4000 present"},
         {"pixels at byte 0", edited(plain(), 10, 0), picture_problem::refused,
@@ -165,6 +166,19 @@ TEST(ReadPicture, RunLengthBlockRowsStartWhereTheWalkLeftThem) {
     EXPECT_EQ("40,50,60", colour_at(0, 60, 7));
     EXPECT_EQ("10,20,30", colour_at(0, 60, 8));
     EXPECT_EQ("10,20,30", colour_at(0, 0, 0));    // past the bitmap's end
+}
+
+// The colour count, not the room before the pixels, says how long the table is; an index past
+// it reads as black.
+TEST(ReadPicture, AnIndexPastTheColourCountIsBlack) {
+    const bytes table = {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0};
+    const unique_file in = temp_file_with(edited(bmp(8, 0, table, bytes(4096, 2)), 46, 2));
+    picture pic;
+    ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
+    bytes buffer;
+    const std::optional<block_row> rows = read_block_row(pic, 0, buffer);
+    ASSERT_TRUE(rows.has_value());
+    EXPECT_EQ(0, rows->first[0] + rows->first[1] + rows->first[2]);
 }
 
 // A pipe cannot seek: what it holds is read whole and packs as the same file would.
