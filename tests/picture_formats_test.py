@@ -100,32 +100,19 @@ def rle4(data):
 
 
 def rle8(data):
-    # Run-length encoded by hand: runs of equal pixels, literals of odd lengths with their
-    # padding, moves right within a row, and a move from row 62 up across the block-rows' edge.
+    # Run-length encoded by hand: literals of odd lengths with their padding, runs, moves right
+    # within rows and a move from row 62 up across the block-rows' edge.
     offset, (width, height) = u32(data, 10), struct.unpack_from("<ii", data, 18)
     runs, r, x = bytearray(), 0, 0
     while r < height:
         row = data[offset + r * width:offset + (r + 1) * width]
-        if r % 3 == 1 and x == 0:
-            runs += b"\0\2\5\0"
-            x = 5
-        while x < width:
-            if r == 62 and x >= 10:
-                runs += b"\0\2\3\3"
-                r, x = 65, x + 3
-                break
-            n = min(7 if r % 2 else 5, width - x)
-            if n >= 3 and (r + x) % 4:
-                runs += bytes((0, n)) + row[x:x + n] + b"\0" * (n % 2)
-            else:
-                n = 1
-                while x + n < width and row[x + n] == row[x]:
-                    n += 1
-                runs += bytes((n, row[x]))
-            x += n
-        else:
-            runs += b"\0\0"
-            r, x = r + 1, 0
+        n = min(7 if r % 2 else 5, width - x) if (r + x) % 4 else 1
+        runs += bytes((0, n)) + row[x:x + n] + b"\0" * (n % 2) if n >= 3 else bytes((1, row[x]))
+        x += n if n >= 3 else 1
+        if r == 62 and x >= 10:
+            runs, r, x = runs + b"\0\2\3\3", 65, x + 3
+        elif x == width:
+            runs, r, x = runs + b"\0\0" + b"\0\2\5\0" * (r % 3 == 0), r + 1, 5 * (r % 3 == 0)
     return run_length(data, runs + b"\0\1", 1)
 
 
