@@ -140,7 +140,7 @@ TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
     const bytes moved = run_length({64, 1, 0, 0, 0, 2, 5, 130, 3, 1, 0, 1}, 192);
     const bytes counted = edited(bmp(8, 0, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0}, bytes(4096, 2)), 46, 2);
     const bytes short_table = bmp(8, 0, two_colours, bytes(4096, 200));
-    const bytes quorvex_bitmap = convert_bytes(convert_blocks, two_colour_records(), 2, 1).file;
+    const bytes quorvex_bitmap = convert_bytes(convert_blocks, two_colour_records(), 2, 1).file, grey = png();
     const struct {
         const char* name;
         const bytes& file;
@@ -162,6 +162,7 @@ TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
         {"index past the table before the pixels", short_table, 0, 0, 0, "0,0,0"},
         {"run-length through a pipe", moved, 0, 60, 5, "40,50,60", true},
         {"quorvex's bitmap through a pipe", quorvex_bitmap, 0, 63, 127, "9,8,7", true},
+        {"a PNG through a pipe", grey, 0, 63, 63, "0,0,0", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
