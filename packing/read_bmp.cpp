@@ -312,7 +312,6 @@ std::string check_bmp_data(const picture_source& source, std::int32_t width, std
 
     // Rows of run-length data are found only by decoding from the start: one walk records where
     // each block-row begins, until the data ends the bitmap.
-    layout.starts.clear();
     byte_reader in(source, layout.pixels_at);
     run_length_start pos{layout.pixels_at, 0, 0};
     const auto w = static_cast<std::uint32_t>(width);

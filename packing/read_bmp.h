@@ -65,7 +65,8 @@ struct bmp_layout {
 
 /// Checks that everything the pixels need is in `source` before any pixel is read: the colour
 /// table (read into `layout`), the pixel rows, or the run-length data, which is walked once
-/// without its pixels to find where each block-row starts. Empty, or why it is refused.
+/// without its pixels to record in `layout`, which has none yet, where each block-row starts.
+/// Empty, or why it is refused.
 [[nodiscard]] std::string check_bmp_data(const picture_source& source, std::int32_t width, std::int32_t height,
                                          bmp_layout& layout);
 

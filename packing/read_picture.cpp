@@ -148,9 +148,7 @@ picture_problem read_bmp(picture& into) {
 void decoded_pixels_free::operator()(unsigned char* pixels) const { stbi_image_free(pixels); }
 
 picture_problem read_picture(std::FILE* in, picture& into) {
-    into.refusal.clear();
-    into.pixels.reset();
-    into.source = {};
+    into = picture{};
     // A pipe cannot seek: what it holds is read into memory first.
     if (const std::optional<std::uint64_t> size = seekable_size(in)) {
         into.source.file = in;
