@@ -91,6 +91,10 @@ int pack_picture(pack_job& job, std::FILE* tiles, const std::function<bool()>& k
     const std::string picture_name = shown_name(job.command.picture, pack_messages::standard_input);
     picture pic;
     const picture_problem problem = read_picture(job.picture_file, pic);
+    if (problem == picture_problem::refused) {
+        say(job.log, picture_name, pic.refusal);
+        return exit_failed;
+    }
     if (problem == picture_problem::unreadable) {
         say(job.log, picture_name, pack_messages::not_a_picture);
         return exit_failed;

@@ -5,41 +5,39 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
+
+#include "packing/block_row.h"
+#include "packing/read_bmp.h"
 
 namespace quorvex {
 
-/// Frees pixels the picture decoder allocated.
+/// Frees pixels the PNG decoder allocated.
 struct decoded_pixels_free {
     void operator()(unsigned char* pixels) const;
 };
 
-/// A picture ready to be packed: decoded whole, or, for an uncompressed 24-bit BMP, left in
-/// its file and read one block-row at a time.
+/// A picture ready to be packed: a PNG decoded whole, or a BMP left in its file (or, from an
+/// input that cannot seek, in memory) and read one block-row at a time.
 struct picture {
     std::int32_t width = 0;   // pixels
     std::int32_t height = 0;  // pixels
-    std::unique_ptr<unsigned char, decoded_pixels_free> pixels;  // red, green, blue; rows top first
-    std::FILE* file = nullptr;  // not owned; set instead of `pixels` for a BMP read as it is packed
-    long rows_at = 0;           // where the file's pixel rows start
-    bool bottom_up = false;
+    std::string refusal;      // why it is refused: the text that follows the picture's name
+    std::unique_ptr<unsigned char, decoded_pixels_free> pixels;  // a PNG: red, green, blue; rows top first
+    picture_source source;    // a BMP's bytes
+    bmp_layout bmp;
 };
 
-enum class picture_problem { none, unreadable, size_not_in_blocks };
+/// `refused`: the picture is damaged or not what its headers claim; picture::refusal says how.
+enum class picture_problem { none, unreadable, size_not_in_blocks, refused };
 
-/// Reads a BMP or PNG from the start of `in`, told apart by content. Grey becomes grey RGB,
-/// 16-bit samples keep their high byte, alpha is dropped. The size is checked before any
-/// pixel is decoded: on size_not_in_blocks `into` holds the size found but no pixels.
-/// `in` must stay open while `into` is used.
+/// Reads a BMP or PNG from the start of `in`, told apart by content, and checks it: every BMP
+/// field against the file's real size, and a BMP's run-length data once through, before any
+/// pixel is read. A PNG is then decoded whole: grey becomes grey RGB, 16-bit samples keep their
+/// high byte, alpha is dropped. `unreadable`: `in` holds neither. On size_not_in_blocks `into`
+/// holds the size found. `in` stays the caller's and must stay open while `into` is used.
 [[nodiscard]] picture_problem read_picture(std::FILE* in, picture& into);
-
-/// 64 pixel rows: `first` is the top-left pixel, rows lie `row_step` bytes apart, 3 bytes per
-/// pixel, red first when `rgb` and blue first otherwise.
-struct block_row {
-    const unsigned char* first;
-    std::ptrdiff_t row_step;
-    bool rgb;
-};
 
 /// Block-row `index` (0 at the top) of `pic`, read into `buffer` where it has to be read.
 /// Nothing when a seek or read fails.

@@ -88,20 +88,4 @@ TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
     }
 }
 
-// The picture decoder keeps colour tables in 256 slots and leaves those past a short table as
-// they were: an index past the table must read as black on every run, not as stray memory.
-TEST(Pack, RegressionIndexPastAShortColourTableIsBlack) {
-    bytes bmp = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, 64, 0, 0, 0, 64, 0, 0, 0, 1, 0, 8, 0};
-    bmp.resize(54);
-    const bytes table = {10, 20, 30, 0, 40, 50, 60, 0};
-    bmp.insert(bmp.end(), table.begin(), table.end());
-    for (std::size_t i = 0; i < 4096; ++i) bmp.push_back(i % 64 >= 32 ? 200 : 0);
-    const unique_file in = temp_file_with(bmp), out{std::tmpfile()};
-    picture pic;
-    ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
-    ASSERT_EQ(pack_stage::none, pack_blocks(pic, out.get()).failed);
-    EXPECT_TRUE(convert_bytes(convert_blocks, two_colour_record(0, 1, {10, 20, 30, 0}, {0, 0, 0, 0}), 1, 1).file ==
-                convert_bytes(convert_blocks, read_all(out.get()), 1, 1).file);
-}
-
 }  // namespace quorvex

@@ -1,0 +1,185 @@
+// Reading pictures: what a damaged or impossible picture is refused with, and how run-length
+// data is split into block-rows. Pixels of every variant are checked against other decoders in
+// picture_formats_test.py.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include "conversion/convert_blocks.h"
+#include "packing/read_picture.h"
+#include "tests/test_support.h"
+
+namespace quorvex {
+
+namespace {
+
+void put(bytes& data, std::size_t at, std::uint32_t value, std::size_t size = 4) {
+    for (std::size_t i = 0; i < size; ++i) data[at + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// A 64 x `height` BMP of `bits` per pixel with a 40-byte header, the colour table `table`
+// and then `pixels` as they are.
+bytes bmp(unsigned char bits, unsigned char compression, const bytes& table, const bytes& pixels, std::int32_t height = 64) {
+    bytes data = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 1, 0, bits, 0, compression};
+    data.resize(54);
+    put(data, 10, static_cast<std::uint32_t>(54 + table.size()));
+    put(data, 22, static_cast<std::uint32_t>(height));
+    data.insert(data.end(), table.begin(), table.end());
+    data.insert(data.end(), pixels.begin(), pixels.end());
+    return data;
+}
+
+const bytes two_colours = {10, 20, 30, 0, 40, 50, 60, 0};
+
+// Two tile records side by side, the right one's last index (its bottom-right pixel) blue 9,
+// green 8, red 7.
+bytes two_colour_records() {
+    bytes records(2 * 5120, 0);
+    records[5120 + 4] = 9;
+    records[5120 + 5] = 8;
+    records[5120 + 6] = 7;
+    records.back() = 1;
+    return records;
+}
+bytes plain() { return bmp(8, 0, two_colours, bytes(4096, 1)); }
+bytes run_length(const bytes& stream, std::int32_t height = 64) { return bmp(8, 1, two_colours, stream, height); }
+bytes edited(bytes data, std::size_t at, std::uint32_t value, std::size_t size = 4) {
+    put(data, at, value, size);
+    return data;
+}
+bytes cut(bytes data, std::size_t size) {
+    data.resize(size);
+    return data;
+}
+
+// A grey PNG whose pixels are one stored deflate block, 64 x 64 pixels of them; checksums are not
+// checked.
+bytes png(std::uint32_t width = 64, unsigned char height_high_byte = 0) {
+    bytes data = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto chunk = [&data](const char* name, const bytes& content) {
+        for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(content.size() >> (8 * i)));
+        data.insert(data.end(), name, name + 4);
+        data.insert(data.end(), content.begin(), content.end());
+        data.insert(data.end(), 4, 0);
+    };
+    chunk("IHDR", {0, static_cast<unsigned char>(width >> 16), static_cast<unsigned char>(width >> 8),
+                   static_cast<unsigned char>(width), 0, 0, height_high_byte, 64, 8, 0, 0, 0, 0});
+    bytes zlib = {0x78, 0x01, 0x01, 0x40, 0x10, 0xBF, 0xEF};  // one stored block of 4160 bytes
+    zlib.resize(zlib.size() + 4160, 0);
+    zlib.insert(zlib.end(), {0x00, 0x00, 0x00, 0x01});
+    chunk("IDAT", zlib);
+    chunk("IEND", {});
+    return data;
+}
+
+}  // namespace
+
+TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
+    const bytes masks = edited(edited(bmp(32, 3, {}, {}), 10, 66), 28, 32, 2);
+    const std::string run_length_ends = " is cut short: its run-length data ends before its last row";
+    const std::string past_row = " has run-length data that writes past the end of a row";
+    const std::string png_too_large = " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded";
+    const struct {
+        const char* name;
+        bytes file;
+        std::string reason;
+        picture_problem problem = picture_problem::refused;
+    } cases[] = {
+        {"a plain BMP", plain(), "", picture_problem::none},
+        {"a PNG", png(), "", picture_problem::none},
+        {"not a picture", {'h', 'e', 'l', 'l', 'o'}, "", picture_problem::unreadable},
+        {"sides not in blocks", edited(plain(), 18, 100), "", picture_problem::size_not_in_blocks},
+        {"cut in the header size", cut(plain(), 16), " is cut short: its header needs 18 bytes, 16 present"},
+        {"cut after the header size", cut(plain(), 18), " is cut short: its header needs 54 bytes, 18 present"},
+        {"cut in the masks", cut(masks, 60), " is cut short: its header needs 66 bytes, 60 present"},
+        {"cut in the colour table", cut(edited(plain(), 10, 1078), 154), " is cut short: its colour table needs 1024 bytes, 100 present"},
+        {"headers alone", bmp(24, 0, {}, {}), " is cut short: 12288 bytes of pixel rows, 0 present"},
+        {"cut in the pixel rows", cut(plain(), 62 + 4000), " is cut short: 4096 bytes of pixel rows, 4000 present"},
+        {"pixels at byte 0", edited(plain(), 10, 0), " has its pixels at byte 0, inside its headers, which end at byte 54"},
+        {"pixels past the end", edited(plain(), 10, 5000), " has its pixels at byte 5000, past its end at byte 4158"},
+        {"width 0", edited(plain(), 18, 0), " has no pixels: it is 0 x 64"},
+        {"height 0", edited(plain(), 22, 0), " has no pixels: it is 64 x 0"},
+        {"negative width", edited(plain(), 18, 0xFFFFFFC0U), " has a width or height out of range: -64 x 64"},
+        {"height of no positive counterpart", edited(plain(), 22, 0x80000000U), " has a width or height out of range: 64 x -2147483648"},
+        {"two planes", edited(plain(), 26, 2, 2), " has 2 planes; a picture has 1"},
+        {"unknown compression", edited(plain(), 30, 4), " has an unknown compression: 4"},
+        {"16 bits run-length", edited(run_length({}), 28, 16, 2), " has 16 bits per pixel, which its compression does not allow"},
+        {"unknown header size", edited(plain(), 14, 64), " has a header of an unknown size: 64 bytes"},
+        {"top-down run-length", run_length({0, 1}, -64), " is top-down and run-length encoded, which a BMP cannot be"},
+        {"run-length, ends early", run_length({64, 1, 0, 0}), run_length_ends},
+        {"run-length, cut in a literal", run_length({0, 5, 1, 1}), run_length_ends},
+        {"run-length, cut in a move", run_length({0, 2, 1}), run_length_ends},
+        {"run-length, a run past the row", run_length({60, 1, 5, 1}), past_row},
+        {"run-length, a literal past the row", run_length({60, 1, 0, 5, 1, 1, 1, 1, 1, 0}), past_row},
+        {"run-length, a move past the row", run_length({0, 2, 65, 0}), past_row},
+        {"run-length, a move past the top", run_length({0, 2, 0, 65}), past_row},
+        {"run-length, a whole row then the end", run_length({64, 1, 0, 1}), "", picture_problem::none},
+        {"run-length, a move to the row's end and the top", run_length({0, 2, 64, 64}), "", picture_problem::none},
+        {"PNG cut short", cut(png(), 100), " is cut short: its PNG data ends early"},
+        {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), " is a damaged PNG: its data fails its checks"},
+        {"PNG past 2^20 pixels wide", png(1U << 21), png_too_large},
+        {"PNG past 1 GiB decoded", png(1U << 20, 4), png_too_large},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const unique_file in = temp_file_with(c.file);
+        picture pic;
+        EXPECT_EQ(c.problem, read_picture(in.get(), pic));
+        EXPECT_EQ(c.reason, pic.refusal);
+    }
+}
+
+// What the reader decides alone: each run-length block-row starts where the one below it left
+// the data (after a move across two block-rows; the rest, after an early end, keeps entry 0),
+// and an index past a colour table cut by its count or by the pixels' offset is black. A pipe
+// cannot seek: what it holds is read whole (small pictures here: the pipe's buffer holds them).
+TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
+    const bytes moved = run_length({64, 1, 0, 0, 0, 2, 5, 130, 3, 1, 0, 1}, 192);
+    const bytes counted = edited(bmp(8, 0, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0}, bytes(4096, 2)), 46, 2);
+    const bytes short_table = bmp(8, 0, two_colours, bytes(4096, 200));
+    const bytes ended = run_length({64, 1, 0, 1}, 128), no_blue = bmp(32, 3, {0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 0, 0}, bytes(16384, 255));
+    const bytes quorvex_bitmap = convert_bytes(convert_blocks, two_colour_records(), 2, 1).file, grey = png();
+    const struct {
+        const char* name;
+        const bytes& file;
+        std::size_t index;
+        std::ptrdiff_t row, x;
+        std::string colour;
+        bool piped = false;
+    } cases[] = {
+        {"the bottom row, entry 1", moved, 2, 63, 0, "40,50,60"},
+        {"the bottom row's end", moved, 2, 63, 63, "40,50,60"},
+        {"moved over: entry 0", moved, 2, 62, 0, "10,20,30"},
+        {"a block-row the move crossed", moved, 1, 30, 7, "10,20,30"},
+        {"row 131, before the run", moved, 0, 60, 4, "10,20,30"},
+        {"the run of 3 after the move", moved, 0, 60, 5, "40,50,60"},
+        {"the run's end", moved, 0, 60, 7, "40,50,60"},
+        {"after the run", moved, 0, 60, 8, "10,20,30"},
+        {"past the bitmap's end", moved, 0, 0, 0, "10,20,30"},
+        {"a block-row wholly past the bitmap's end", ended, 0, 0, 0, "10,20,30"},
+        {"masks, one of them empty", no_blue, 0, 0, 0, "0,255,255"},
+        {"index past the colour count", counted, 0, 0, 0, "0,0,0"},
+        {"index past the table before the pixels", short_table, 0, 0, 0, "0,0,0"},
+        {"run-length through a pipe", moved, 0, 60, 5, "40,50,60", true},
+        {"quorvex's bitmap through a pipe", quorvex_bitmap, 0, 63, 127, "9,8,7", true},
+        {"a PNG through a pipe", grey, 0, 63, 63, "0,0,0", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int ends[2] = {-1, -1};
+        ASSERT_TRUE(!c.piped || (pipe(ends) == 0 && write(ends[1], c.file.data(), c.file.size()) == static_cast<ssize_t>(c.file.size()) && close(ends[1]) == 0));
+        const unique_file in = c.piped ? unique_file{fdopen(ends[0], "rb")} : temp_file_with(c.file);
+        picture pic;
+        bytes buffer;
+        ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
+        const std::optional<block_row> rows = read_block_row(pic, c.index, buffer);
+        ASSERT_TRUE(rows.has_value());
+        const unsigned char* pixel = rows->first + c.row * rows->row_step + c.x * 3;
+        EXPECT_EQ(c.colour, std::to_string(pixel[0]) + "," + std::to_string(pixel[1]) + "," + std::to_string(pixel[2]));
+    }
+}
+
+}  // namespace quorvex
