@@ -205,7 +205,7 @@ bool may_create(const std::string& name) {
 // A file without a name cannot be found half written, even after a kill; Linux has them. It
 // is named through /proc at the end, so without /proc it is not used at all.
 int open_unnamed(const std::string& folder) {
-#ifdef O_TMPFILE
+#if defined(O_TMPFILE) && !defined(QUORVEX_NAMED_TEMPORARY_ONLY)
     const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat s{};
