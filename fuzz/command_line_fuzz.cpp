@@ -25,10 +25,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const long long count = std::strtoll(text.c_str(), nullptr, 10);
     check(parse_block_count(text) == (count > INT32_MAX ? INT32_MAX : count < INT32_MIN ? INT32_MIN : count));
 
-    // Cut at the last '.' unless it is the first character, and nothing else changed.
+    // The name is the input's start and ".bmp". What was cut off is one '.' and what follows
+    // it up to the end, with no other '.', and not the whole name; a name that lost nothing
+    // has no '.' past its first character.
     const std::string output = make_output_name(text);
-    const std::size_t dot = text.rfind('.');
-    check(output == (dot != std::string::npos && dot != 0 ? text.substr(0, dot) : text) + ".bmp");
+    check(output.size() >= 4 && output.ends_with(".bmp"));
+    const std::string_view stem = std::string_view(output).substr(0, output.size() - 4);
+    check(std::string_view(text).starts_with(stem));
+    const std::string_view cut = std::string_view(text).substr(stem.size());
+    check(cut.empty() ? text.find('.', 1) == std::string::npos
+                      : cut[0] == '.' && cut.find('.', 1) == std::string::npos && !stem.empty());
 
     const std::size_t split = text.find('\0');
     if (split == std::string::npos) return 0;
