@@ -111,7 +111,7 @@ destination resolve(std::string name) {
 // A new name is tried for real, held by this run alone and gone again when closed: whether
 // Windows takes it depends on reserved names and characters, which nothing else tells.
 bool may_create(const std::string& name) {
-    const HANDLE handle = CreateFileW(wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE handle = CreateFileW(wide(name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                       FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = last_error();
@@ -364,10 +364,12 @@ bool pending_output::keep() {
 
 bool pending_output::put_in_place() {
     if (unnamed_ >= 0) {
-        // A new name takes the file at once, without a rename, which would flush it first; one
-        // that appeared meanwhile is replaced as if it had been there from the start.
-        if (way_ == way::create_new && give_name(unnamed_, target_)) return true;
-        if (errno != EEXIST && way_ == way::create_new) return false;
+        if (way_ == way::create_new) {
+            // A new name takes the file at once, without a rename, which would flush it first.
+            if (give_name(unnamed_, target_)) return true;
+            // One that appeared meanwhile is replaced as if it had been there from the start.
+            if (errno != EEXIST) return false;
+        }
         temporary_ = first_free_name(target_, [this](const std::string& n) { return give_name(unnamed_, n); });
         if (temporary_.empty()) return false;
     }
