@@ -104,9 +104,9 @@ int duplicate(int descriptor) {
     return copy;
 }
 // Only `-` names a descriptor here; links are rare on Windows and the name is replaced as it is.
-destination resolve(std::string name) {
+destination resolve(const std::string& name) {
     if (name == "-") return {{}, 1};
-    return {std::move(name)};
+    return {name};
 }
 // A new name is tried for real, held by this run alone and gone again when closed: whether
 // Windows takes it depends on reserved names and characters, which nothing else tells.
@@ -175,9 +175,10 @@ std::optional<int> descriptor_named(std::string_view name) {
 
 // The link stays and the file it leads to is replaced; a dangling link leads to the name it
 // holds. A loop of links ends after 40, and that name then cannot be opened.
-destination resolve(std::string name) {
+destination resolve(const std::string& given) {
     namespace fs = std::filesystem;
-    if (name == "-") return {{}, 1};
+    if (given == "-") return {{}, 1};
+    std::string name = given;
     std::error_code not_a_link;
     for (int hop = 0; hop <= 40; ++hop) {
         if (const auto descriptor = descriptor_named(name)) return {{}, *descriptor};
@@ -265,16 +266,16 @@ bool stdio_file::close() {
     return flushed && closed;
 }
 
-pending_output pending_output::create(std::string name, std::FILE* input) {
-    return pending_output{std::move(name), input};
+pending_output pending_output::create(const std::string& name, std::FILE* input) {
+    return pending_output{name, input};
 }
 
 bool pending_output::names_standard_output(const std::string& name) { return resolve(name).descriptor == 1; }
 
-pending_output::pending_output(std::string name, std::FILE* input) : input_(input) { open(std::move(name)); }
+pending_output::pending_output(const std::string& name, std::FILE* input) : input_(input) { open(name); }
 
-void pending_output::open(std::string name) {
-    destination where = resolve(std::move(name));
+void pending_output::open(const std::string& name) {
+    destination where = resolve(name);
     if (where.descriptor >= 0) return open_descriptor(where.descriptor);
     target_ = std::move(where.name);
 

@@ -39,7 +39,7 @@ public:
     enum class refusal { none, cannot_open, is_input };
     /// Refused, with nothing changed, when `name` is the open regular file `input` by any name
     /// or link, is a folder, or cannot be created or written by this user.
-    static pending_output create(std::string name, std::FILE* input = nullptr);
+    static pending_output create(const std::string& name, std::FILE* input = nullptr);
     /// True when `name` is written through this process's standard output.
     [[nodiscard]] static bool names_standard_output(const std::string& name);
     pending_output(pending_output&&) = delete;
@@ -61,8 +61,8 @@ public:
 
 private:
     enum class way { as_it_is, replace, create_new };
-    pending_output(std::string name, std::FILE* input);
-    void open(std::string name);
+    pending_output(const std::string& name, std::FILE* input);
+    void open(const std::string& name);
     void open_descriptor(int descriptor);
     void open_directly();
     bool open_temporary();

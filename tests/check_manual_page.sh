@@ -1,16 +1,15 @@
 #!/bin/sh
 # The manual page renders without a groff warning and quotes every message of its program
 # whole, as app/messages.h has its parts: each message below is a line of constants of the
-# program's namespace there and "*" for what the program fills in (a name or a number), which
-# the page writes as one word. Every constant of the namespace must be in some message, so a
-# new one cannot go unchecked. Exit 77 (skipped) without groff, except in CI.
+# program's namespace there, with "*" for what the program fills in (a name or a number),
+# which the page writes as one word. Every constant must be in some message, so a new one
+# cannot go unchecked. Exit 77 (skipped) without groff, except in CI.
 # Usage: check_manual_page.sh PAGE MESSAGES_HEADER NAMESPACE
 set -uf  # no file-name globbing: "*" stands for a word
 command -v groff >/dev/null 2>&1 || { echo "groff is not installed"; [ -n "${CI:-}" ] && exit 1; exit 77; }
 warnings=$(groff -man -Tutf8 -ww -P-cbou "$1" 2>&1 >/dev/null) && [ -z "$warnings" ] ||
   { echo "groff -man -Tutf8 -ww $1: $warnings"; exit 1; }
 page=$(groff -man -Tutf8 -P-cbou "$1" 2>/dev/null | tr -s ' \n' '  ')
-
 case $3 in
 messages) messages='banner
 usage
@@ -27,32 +26,22 @@ written * by * blocks_reduced * reduced_to_256
 packing_failed' ;;
 *) echo "no messages listed for namespace $3"; exit 1 ;;
 esac
-
-# name=text for every string constant of the namespace, "\n" kept as written.
-constants=$(sed -n "/^namespace $3 {/,/^}/p" "$2" | tr '\n' ' ' |
-  grep -o 'string_view [a-z_0-9]* *= *\("[^"]*" *\)*;' |
-  sed 's/string_view \([a-z_0-9]*\) *= */\1=/; s/ *;$//; s/" *"//g; s/"//g')
+# name=text for every string constant of the namespace, regular-expression characters escaped.
+constants=$(sed -n "/^namespace $3 {/,/^}/p" "$2" | tr '\n' ' ' | grep -o 'string_view [a-z_0-9]* *= *\("[^"]*" *\)*;' |
+  sed 's/string_view \([a-z_0-9]*\) *= */\1=/; s/ *;$//; s/" *"//g; s/"//g; s/[].*^$(){}?+[]/\\&/g')
 [ -n "$constants" ] || { echo "no messages found in $2"; exit 1; }
-text_of() { printf '%s\n' "$constants" | sed -n "s/^$1=//p"; }
-
 failed=0
 for name in $(printf '%s\n' "$constants" | sed 's/=.*//'); do
   printf '%s\n' "$messages" | grep -qw -- "$name" || { echo "no message uses $name"; failed=1; }
 done
-# Each message becomes an extended regular expression, one per line of it.
-while IFS= read -r message; do
+# Each message as an extended regular expression per line of it ("\n" in a constant).
+printf '%s\n' "$messages" | while IFS= read -r message; do
   pattern=
   for part in $message; do
-    if [ "$part" = "*" ]; then
-      pattern="$pattern[^ ]+"
-    else
-      pattern="$pattern$(text_of "$part" | sed 's/[][\.*^$(){}?+|/]/\\&/g')"
-    fi
+    [ "$part" = "*" ] && pattern="$pattern[^ ]+" || pattern="$pattern$(printf '%s\n' "$constants" | sed -n "s/^$part=//p")"
   done
-  printf '%s\n' "$pattern" | sed 's/\\\\n/\n/g' | sed 's/^ *//; s/ *$//' | grep -v '^$' | while IFS= read -r line; do
+  printf '%s\n' "$pattern" | sed 's/\\n/\n/g' | sed 's/^ *//; s/ *$//' | while IFS= read -r line; do
     printf '%s\n' "$page" | grep -Eq -- "$line" || { echo "the manual page does not quote whole: $message ($line)"; exit 1; }
-  done || failed=1
-done <<EOF2
-$messages
-EOF2
+  done || exit 1
+done || failed=1
 exit $failed

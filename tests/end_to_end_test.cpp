@@ -59,14 +59,13 @@ const bool emulated = program(false)[0].find("emulated-") != std::string::npos |
 
 // Runs the program in `dir` with standard output and error both going to `log`, which must
 // then hold exactly what standard output should: so standard error stays empty. With
-// `redirect` "|" standard output is a pipe whose bytes go to `piped`; with ">>name" or
-// ">name" it is that file of `dir`, appended to or emptied. Returns the exit status, or 128 +
-// the signal that ended it. Past a file size limit writes fail as on a full disk, or with
+// `redirect` "|" standard output is a pipe whose bytes (under the pipe's 64 KiB) go to
+// `piped`; with ">>name" it is that file of `dir`, appended to. Returns the exit status, or
+// 128 + the signal that ended it. Past a file size limit writes fail as on a full disk, or with
 // `killed` the program ends by the signal there; a memory limit caps its address space.
 int run_program(std::vector<std::string> command, const fs::path& dir, const fs::path& log, const std::string& redirect,
                 bytes& piped, rlim_t size_limit, rlim_t memory_limit, bool killed) {
     std::vector<char*> argv;
-    argv.reserve(command.size() + 1);
     for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
     int pipe_ends[2] = {-1, -1};
@@ -74,11 +73,8 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
     const pid_t child = fork();
     if (child == 0) {
         const int out = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
-        const bool append = redirect.starts_with(">>");
-        const int data = redirect == "|" ? pipe_ends[1]
-                         : redirect.empty() ? out
-                                            : open((dir / redirect.substr(append ? 2 : 1)).c_str(),
-                                                   O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
+        const int data = redirect.empty() ? out : redirect == "|" ? pipe_ends[1]
+                                                                  : open((dir / redirect.substr(2)).c_str(), O_WRONLY | O_APPEND);
         const rlimit limit{size_limit, size_limit}, memory{memory_limit, memory_limit};
         const rlimit no_core{0, 0};  // a killed run leaves no core file in the folder
         const bool limited = (killed || signal(SIGXFSZ, SIG_IGN) != SIG_ERR) && setrlimit(RLIMIT_CORE, &no_core) == 0 &&
@@ -89,25 +85,19 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
             dup2(no_input[0], 0) < 0 || chdir(dir.c_str()) != 0 || !limited) {
             _exit(127);
         }
-        if (pipe_ends[0] >= 0) close(pipe_ends[0]);
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    if (pipe_ends[0] >= 0) {
-        close(pipe_ends[1]);
-        unsigned char chunk[4096];
-        for (ssize_t got; (got = read(pipe_ends[0], chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR);) {
-            if (got > 0) piped.insert(piped.end(), chunk, chunk + got);
-        }
-        close(pipe_ends[0]);
-    }
     int status = 0;
     waitpid(child, &status, 0);
+    if (pipe_ends[0] >= 0) {
+        close(pipe_ends[1]);
+        piped.resize(1 << 16);
+        piped.resize(static_cast<std::size_t>(std::max<ssize_t>(0, read(pipe_ends[0], piped.data(), piped.size()))));
+        close(pipe_ends[0]);
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
-
-// The bitmap quorvex makes of two tile records side by side: a picture for quorvex-pack.
-bytes two_block_bitmap() { return convert_bytes(reference_convert, tile_records(2), 2, 1).file; }
 
 // One entry of a row's folder: "name=N" a file of N tile records ("name=N:640" with those
 // permissions), "name=bmp" a picture of 2 x 1 blocks, "name=bmpWxH" the same claiming W x H
@@ -123,7 +113,7 @@ void lay_out(const fs::path& dir, const std::string& entry) {
     } else if (arrow != std::string::npos) {
         fs::create_hard_link(dir / entry.substr(arrow + 1), dir / name);
     } else if (const std::string value = entry.substr(name.size() + 1); value.starts_with("bmp")) {
-        bytes bitmap = two_block_bitmap();
+        bytes bitmap = convert_bytes(reference_convert, tile_records(2), 2, 1).file;  // 2 x 1 blocks
         if (const std::size_t by = value.find('x'); by != std::string::npos) {  // sides under 256, in the low bytes
             bitmap[18] = static_cast<unsigned char>(std::stoi(value.substr(3)));
             bitmap[22] = static_cast<unsigned char>(std::stoi(value.substr(by + 1)));
@@ -201,8 +191,6 @@ const row every_build[] = {
     {"a flag with more arguments", {"t.tis=1"}, {"--version", "x"}, usage, 1},
     {"a flag as the input name", {"t.tis=1"}, {"--help", "1", "1"}, "--help is not a tis file!\n", 1},
     {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2", "3", "ignored", "too"}, done, 0, "t.bmp"},
-    {"input shorter than the picture", {"t.tis=3"}, {"t.tis", "2", "2"}, done, 0, "t.bmp"},
-    {"header alone", {"t.tis=1"}, {"t.tis", "0", "4"}, done, 0, "t.bmp"},
     {"old bitmap replaced", {"t.tis=1", "t.bmp=2"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     {"missing input", {}, {"nosuch.tis", "1", "1"}, "nosuch.tis is not a tis file!\n", 1},
     {"empty input name", {}, {"", "1", "1"}, " is not a tis file!\n", 1},
@@ -212,12 +200,9 @@ const row every_build[] = {
     {"input named like its output", {"x.bmp=1"}, {"x.bmp", "1", "1"}, is_input, 1},
     {"refused size, old bitmap kept", {"t.tis=1", "t.bmp=2"}, {"t.tis", "-1", "1"}, failed, 1},
     {"long name", {deep + ".tis=1"}, {deep + ".tis", "1", "1"}, done, 0, deep + ".bmp"},
-    {"long name, refused size", {deep + ".tis=1"}, {deep + ".tis", "-1", "1"}, failed, 1},
-    {"spaces", {"with space.tis=2"}, {"with space.tis", " 2", "\t1"}, done, 0, "with space.bmp"},
     {"leading dash", {"-1.tis=1"}, {"-1.tis", "1", "1"}, done, 0, "-1.bmp"},
     {"folder part kept", {"sub/t.tis=1"}, {"./sub/t.tis", "1", "1"}, done, 0, "sub/t.bmp"},
     {"UTF-8 names", {names + ".tis=1"}, {names + ".tis", "1", "1"}, done, 0, names + ".bmp"},
-    {"missing, UTF-8 name", {}, {names + ".tis", "1", "1"}, names + ".tis is not a tis file!\n", 1},
     {"UTF-8 input named like its output", {names + ".bmp=1"}, {names + ".bmp", "1", "1"},
      "Can't open output file: " + names + ".bmp (it is the input file)\n", 1},
     {"UTF-8 old bitmap kept", {names + ".tis=1", names + ".bmp=2"}, {names + ".tis", "-1", "1"}, failed, 1},
@@ -225,8 +210,6 @@ const row every_build[] = {
 // Standard output is a file under the limit too, so the smallest limit is the messages' length.
 const row posix_only[] = {
     {"disk full in the header", {"t.tis=1", "t.bmp=2"}, {"t.tis", "0", "1"}, failed, 1, "", 50},
-    {"disk full after the header", {"t.tis=4", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1, "", 54},
-    {"disk full in the first strip", {"t.tis=4", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1, "", 20000},
     {"disk full in the last strip", {"t.tis=9"}, {"t.tis", "3", "3"}, failed, 1, "", 100000},
     {"killed in the last strip", {"t.tis=9", "t.bmp=2"}, {"t.tis", "3", "3"}, "", 128 + SIGXFSZ, "", 100000},
     {"no memory for a block-row", {"t.tis=1", "t.bmp=2"}, {"t.tis", "100000", "1"}, failed, 1, "", RLIM_INFINITY, 1u << 30},
@@ -239,7 +222,6 @@ const row posix_only[] = {
     {"dangling link under the output name", {"t.tis=1", "t.bmp->new.bmp"}, {"t.tis", "1", "1"}, done, 0, "new.bmp"},
     {"output is a symbolic link to the input", {"x.tis=1", "x.bmp->x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
     {"output is a hard link to the input", {"x.tis=1", "x.bmp=>x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
-    {"input is a symbolic link to the output", {"x.bmp=1", "x.tis->x.bmp"}, {"x.tis", "1", "1"}, is_input, 1},
     // The naming rule keeps the input's folders, which exist; only a link leads under a file.
     {"output name leads under a file", {"t.tis=1", "t.bmp->t.tis/x"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1},
     {"bytes that are not UTF-8", {"caf\xff.tis=1"}, {"caf\xff.tis", "1", "1"}, done, 0, "caf\xff.bmp"},
@@ -385,33 +367,22 @@ namespace quorvex {
 // alone, a success replaces it as if it had been there from the start.
 TEST(PendingOutput, AFileThatAppearedUnderTheNameGoesOnlyForAFinishedOutput) {
     const fs::path name = "appeared-meanwhile.bmp";  // in the build's folder, where the tests run
-    const bytes theirs = tile_records(1);
     for (const bool finished : {false, true}) {
-        SCOPED_TRACE(finished ? "finished" : "failed");
         fs::remove(name);
         {
             pending_output output = pending_output::create(name.string());
-            ASSERT_TRUE(output);
-            ASSERT_EQ(4u, std::fwrite("ours", 1, 4, output.get()));
-            write_file(name, theirs);
-            if (finished) {
-                EXPECT_TRUE(output.keep());
-            }
+            ASSERT_TRUE(output && std::fputs("ours", output.get()) >= 0);
+            write_file(name, {'t', 'h', 'e', 'i', 'r', 's'});
+            EXPECT_EQ(finished, finished && output.keep());
         }
-        EXPECT_TRUE(read_file(name) == (finished ? bytes{'o', 'u', 'r', 's'} : theirs));
+        EXPECT_TRUE(read_file(name) == (finished ? bytes{'o', 'u', 'r', 's'} : bytes{'t', 'h', 'e', 'i', 'r', 's'}));
     }
 }
 
 TEST(PendingOutput, SaysWhyANameWasRefused) {
-    const struct {
-        std::string name;
-        int error;
-    } rows[] = {{"no-such-folder/x.bmp", ENOENT}, {".", EISDIR}, {std::string(300, 'n'), ENAMETOOLONG}, {"", EISDIR}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        const pending_output output = pending_output::create(r.name);
-        EXPECT_EQ(pending_output::refusal::cannot_open, output.refused());
-        EXPECT_EQ(r.error, output.error());
+    for (const auto& [name, error] : {std::pair<std::string, int>{"no-such-folder/x.bmp", ENOENT}, {".", EISDIR},
+                                      {std::string(300, 'n'), ENAMETOOLONG}}) {
+        EXPECT_EQ(error, pending_output::create(name).error()) << name;
     }
 }
 
