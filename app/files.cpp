@@ -190,17 +190,12 @@ destination resolve(const std::string& given) {
     return {std::move(name)};
 }
 
-// A name the folder cannot hold is refused now; the folder itself takes the temporary file.
+// A name that ends in a separator names no file. (One too long for its folder was refused
+// when it was looked up, and the folder itself takes the temporary file.)
 bool may_create(const std::string& name) {
-    const std::size_t slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
-    const std::size_t length = name.size() - (slash == std::string::npos ? 0 : slash + 1);
-    const long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
-    if (length == 0 || (longest > 0 && length > static_cast<std::size_t>(longest))) {
-        errno = length == 0 ? EISDIR : ENAMETOOLONG;
-        return false;
-    }
-    return true;
+    if (!name.empty() && name.back() != '/') return true;
+    errno = EISDIR;
+    return false;
 }
 
 // A file without a name cannot be found half written, even after a kill; Linux has them. It
@@ -305,7 +300,6 @@ void pending_output::open(const std::string& name) {
 }
 
 void pending_output::open_descriptor(int descriptor) {
-    standard_output_ = descriptor == 1;
     // A copy, so that closing the output leaves the descriptor open for its owner; writes
     // still go where its owner's do (after what is there, for an appending one).
     const int copy = duplicate(descriptor);

@@ -40,7 +40,8 @@ public:
     /// Refused, with nothing changed, when `name` is the open regular file `input` by any name
     /// or link, is a folder, or cannot be created or written by this user.
     static pending_output create(const std::string& name, std::FILE* input = nullptr);
-    /// True when `name` is written through this process's standard output.
+    /// True when `name` is written through this process's standard output, so that the front
+    /// end can say what it has to say elsewhere.
     [[nodiscard]] static bool names_standard_output(const std::string& name);
     pending_output(pending_output&&) = delete;
     pending_output& operator=(pending_output&&) = delete;
@@ -50,8 +51,6 @@ public:
 
     [[nodiscard]] std::FILE* get() const { return file_.get(); }
     [[nodiscard]] refusal refused() const { return refused_; }
-    /// True when the output goes to this process's standard output.
-    [[nodiscard]] bool is_standard_output() const { return standard_output_; }
     /// The system's error number when the output was refused or keep() failed; else 0.
     [[nodiscard]] int error() const { return error_; }
     explicit operator bool() const { return static_cast<bool>(file_); }
@@ -78,7 +77,6 @@ private:
     int unnamed_ = -1;         // the file that has no name yet, kept open to give it one
     unsigned permissions_ = 0;  // those of the file replaced
     int error_ = 0;
-    bool standard_output_ = false;
     refusal refused_ = refusal::none;
 };
 

@@ -381,7 +381,7 @@ TEST(PendingOutput, AFileThatAppearedUnderTheNameGoesOnlyForAFinishedOutput) {
 
 TEST(PendingOutput, SaysWhyANameWasRefused) {
     for (const auto& [name, error] : {std::pair<std::string, int>{"no-such-folder/x.bmp", ENOENT}, {".", EISDIR},
-                                      {std::string(300, 'n'), ENAMETOOLONG}}) {
+                                      {std::string(300, 'n'), ENAMETOOLONG}, {"", EISDIR}}) {
         EXPECT_EQ(error, pending_output::create(name).error()) << name;
     }
 }
