@@ -324,8 +324,7 @@ void run_rows(std::span<const row> every, std::span<const row> posix, std::span<
         } else if (!r.made.empty()) {
             // A replaced file keeps its permissions; appended data follows what was there.
             file_state& made = expected[r.made];
-            bytes content = redirect.starts_with(">>") ? made.content.value_or(bytes{}) : bytes{};
-            const bytes added = made_by(r, dir, pack);
+            bytes content = redirect.empty() ? bytes{} : made.content.value_or(bytes{}), added = made_by(r, dir, pack);
             content.insert(content.end(), added.begin(), added.end());
             made = {content, made.content ? made.permissions : fresh};
         }
@@ -358,10 +357,6 @@ TEST(Run, UnwritableStandardOutputFailsButKeepsTheBitmap) {
     EXPECT_EQ(1, run(4, argv, nowhere));
     EXPECT_EQ(12342u, fs::file_size("unwritable-output.bmp"));
 }
-
-}  // namespace quorvex
-
-namespace quorvex {
 
 // Another run may finish the same new name while this one works: a failure leaves that file
 // alone, a success replaces it as if it had been there from the start.
