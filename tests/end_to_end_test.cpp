@@ -66,6 +66,7 @@ const bool emulated = program(false)[0].find("emulated-") != std::string::npos |
 int run_program(std::vector<std::string> command, const fs::path& dir, const fs::path& log, const std::string& redirect,
                 bytes& piped, rlim_t size_limit, rlim_t memory_limit, bool killed) {
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
     int pipe_ends[2] = {-1, -1};
