@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #ifdef _WIN32
@@ -31,6 +32,16 @@ struct file_id {
     unsigned permissions = 0;
 };
 
+bool same_file(const std::optional<file_id>& a, const std::optional<file_id>& b) {
+    return a && b && a->device == b->device && a->number == b->number;
+}
+
+// Where an output name leads: a file name with its links followed, or an open descriptor.
+struct destination {
+    std::string name;
+    int descriptor = -1;
+};
+
 #ifdef _WIN32
 // Names are UTF-8 inside the program; Windows takes every name in UTF-16.
 constexpr const char* separators = "/\\:";
@@ -43,8 +54,11 @@ std::wstring wide(const std::string& text) {
 }
 
 std::optional<file_id> identify(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    // NUL, CON and pipes have no file information: they are written as they are.
+    if (GetFileType(handle) != FILE_TYPE_DISK) return file_id{0, 0, false, false, 0};
     BY_HANDLE_FILE_INFORMATION info{};
-    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &info) == 0) return std::nullopt;
+    if (GetFileInformationByHandle(handle, &info) == 0) return std::nullopt;
     const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return file_id{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
                    folder, !folder, 0};
@@ -60,7 +74,14 @@ std::optional<file_id> identify(const std::string& name) {
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     const auto id = identify(handle);
     if (handle != INVALID_HANDLE_VALUE) (void)CloseHandle(handle);
+    // Whatever the reason, a name that cannot be looked at is tried as a new one: may_create
+    // then says whether it can be had.
+    if (!id) errno = ENOENT;
     return id;
+}
+
+int last_error() {
+    return GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
 }
 
 std::FILE* open_stream(const std::string& name, const char* mode) {
@@ -72,13 +93,36 @@ int create_new(const std::string& name) {
 bool may_write(const std::string& name) { return _waccess(wide(name).c_str(), 2) == 0; }
 bool remove_file(const std::string& name) { return DeleteFileW(wide(name).c_str()) != 0; }
 bool move_over(const std::string& from, const std::string& to) {
-    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+    errno = last_error();
+    return false;
 }
-// Links are rare on Windows and need rights to make; the name is replaced as it is.
-std::string follow_links(std::string name) { return name; }
+int duplicate(int descriptor) {
+    const int copy = _dup(descriptor);
+    // Standard output starts in text mode, which would add a CR before every byte 10.
+    if (copy >= 0) (void)_setmode(copy, _O_BINARY);
+    return copy;
+}
+// Only `-` names a descriptor here; links are rare on Windows and the name is replaced as it is.
+destination resolve(const std::string& name) {
+    if (name == "-") return {{}, 1};
+    return {name};
+}
+// A new name is tried for real, held by this run alone and gone again when closed: whether
+// Windows takes it depends on reserved names and characters, which nothing else tells.
+bool may_create(const std::string& name) {
+    const HANDLE handle = CreateFileW(wide(name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = last_error();
+        return false;
+    }
+    (void)CloseHandle(handle);
+    return true;
+}
 int open_unnamed(const std::string&) { return -1; }
 bool give_name(int, const std::string&) { return false; }
-void copy_permissions(int, const file_id&) {}
+void copy_permissions(int, unsigned) {}
 #else
 constexpr const char* separators = "/";
 
@@ -87,10 +131,11 @@ std::optional<file_id> identify(int result, const struct stat& s) {
     return file_id{static_cast<std::uint64_t>(s.st_dev), static_cast<std::uint64_t>(s.st_ino), S_ISDIR(s.st_mode),
                    S_ISREG(s.st_mode), static_cast<unsigned>(s.st_mode & 0777)};
 }
-std::optional<file_id> identify(std::FILE* file) {
+std::optional<file_id> identify(int fd) {
     struct stat s{};
-    return identify(fstat(fileno(file), &s), s);
+    return identify(fstat(fd, &s), s);
 }
+std::optional<file_id> identify(std::FILE* file) { return identify(fileno(file)); }
 std::optional<file_id> identify(const std::string& name) {
     struct stat s{};
     return identify(stat(name.c_str(), &s), s);
@@ -101,43 +146,79 @@ int create_new(const std::string& name) { return open(name.c_str(), O_WRONLY | O
 bool may_write(const std::string& name) { return access(name.c_str(), W_OK) == 0; }
 bool remove_file(const std::string& name) { return unlink(name.c_str()) == 0; }
 bool move_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+int duplicate(int descriptor) {
+    const int flags = fcntl(descriptor, F_GETFL);
+    if (flags < 0) return -1;
+    if ((flags & O_ACCMODE) == O_RDONLY) {
+        errno = EBADF;
+        return -1;
+    }
+    return fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+}
+
+// The descriptor a name stands for: "/dev/fd/N", "/proc/self/fd/N", "/dev/stdout" and
+// "/dev/stderr" by their text, since the links behind them hold no path ("pipe:[46336]").
+std::optional<int> descriptor_named(std::string_view name) {
+    if (name == "/dev/stdout") return 1;
+    if (name == "/dev/stderr") return 2;
+    for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
+        if (!name.starts_with(folder) || name.size() == folder.size() || name.size() > folder.size() + 9) continue;
+        int number = 0;
+        for (const char digit : name.substr(folder.size())) {
+            if (digit < '0' || digit > '9') return std::nullopt;
+            number = number * 10 + (digit - '0');
+        }
+        return number;
+    }
+    return std::nullopt;
+}
 
 // The link stays and the file it leads to is replaced; a dangling link leads to the name it
 // holds. A loop of links ends after 40, and that name then cannot be opened.
-std::string follow_links(std::string name) {
+destination resolve(const std::string& given) {
     namespace fs = std::filesystem;
+    if (given == "-") return {{}, 1};
+    std::string name = given;
     std::error_code not_a_link;
-    for (int hop = 0; hop < 40; ++hop) {
+    for (int hop = 0; hop <= 40; ++hop) {
+        if (const auto descriptor = descriptor_named(name)) return {{}, *descriptor};
+        if (hop == 40) break;
         const fs::path next = fs::read_symlink(name, not_a_link);
         if (not_a_link) break;
         name = (fs::path(name).parent_path() / next).string();
     }
-    return name;
+    return {std::move(name)};
 }
 
-// A file without a name cannot be found half written, even after a kill; Linux has them.
+// A name that ends in a separator names no file. (One too long for its folder was refused
+// when it was looked up, and the folder itself takes the temporary file.)
+bool may_create(const std::string& name) {
+    if (!name.empty() && name.back() != '/') return true;
+    errno = EISDIR;
+    return false;
+}
+
+// A file without a name cannot be found half written, even after a kill; Linux has them. It
+// is named through /proc at the end, so without /proc it is not used at all.
 int open_unnamed(const std::string& folder) {
-#ifdef O_TMPFILE
-    return open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#if defined(O_TMPFILE) && !defined(QUORVEX_NAMED_TEMPORARY_ONLY)
+    const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat s{};
+    if (same_file(identify(fd), identify(stat(("/proc/self/fd/" + std::to_string(fd)).c_str(), &s), s))) return fd;
+    (void)close(fd);
 #else
     (void)folder;
-    return -1;
 #endif
+    return -1;
 }
 bool give_name(int fd, const std::string& name) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
-// Who may read the bitmap stays as it was; the owner becomes whoever runs the program.
-void copy_permissions(int fd, const file_id& id) { (void)fchmod(fd, static_cast<mode_t>(id.permissions)); }
+// Who may read the file stays as it was; the owner becomes whoever runs the program.
+void copy_permissions(int fd, unsigned permissions) { (void)fchmod(fd, static_cast<mode_t>(permissions)); }
 #endif
-
-// Holds a new name with an empty file, so that a name that cannot be had is known at once.
-bool reserve(const std::string& name) {
-    const int fd = create_new(name);
-    if (fd >= 0) (void)close(fd);
-    return fd >= 0;
-}
 
 // A temporary file's name says whose it is and what it is: ".tiles.bmp.partial-<process>-<n>".
 template <typename Make>
@@ -158,7 +239,10 @@ stdio_file stdio_file::open(const std::string& name, const char* mode) {
     stdio_file file{open_stream(name, mode)};
     // Some systems open a folder for reading without complaint; it is never a file to convert.
     const auto id = file ? identify(file.get()) : std::nullopt;
-    if (id && id->folder) return stdio_file{};
+    if (id && id->folder) {
+        errno = EISDIR;  // said as the system says it where it refuses a folder itself
+        return stdio_file{};
+    }
     return file;
 }
 
@@ -180,55 +264,126 @@ bool stdio_file::close() {
     return flushed && closed;
 }
 
-pending_output pending_output::create(std::string name, std::FILE* input) {
-    return pending_output{std::move(name), input};
+pending_output pending_output::create(const std::string& name, std::FILE* input) {
+    return pending_output{name, input};
 }
 
-pending_output::pending_output(std::string name, std::FILE* input) : target_(follow_links(std::move(name))) {
+bool pending_output::names_standard_output(const std::string& name) { return resolve(name).descriptor == 1; }
+
+pending_output::pending_output(const std::string& name, std::FILE* input) : input_(input) { open(name); }
+
+void pending_output::open(const std::string& name) {
+    destination where = resolve(name);
+    if (where.descriptor >= 0) return open_descriptor(where.descriptor);
+    target_ = std::move(where.name);
+
+    errno = 0;
     const auto existing = identify(target_);
-    const auto input_id = input != nullptr ? identify(input) : std::nullopt;
-    if (existing && input_id && existing->device == input_id->device && existing->number == input_id->number) {
-        refused_ = refusal::is_input;
+    if (!existing && errno != ENOENT) {
+        (void)fail(refusal::cannot_open);  // under a file, a name too long, a loop of links
         return;
     }
-    if (existing && !existing->folder && !existing->regular) {
-        // A device or a pipe is not replaced but written, as any program writes it.
-        file_ = stdio_file{open_stream(target_, "wb")};
-    } else if (existing ? !existing->folder && may_write(target_) : (reserved_ = reserve(target_))) {
-        const std::size_t slash = target_.find_last_of(separators);
-        int fd = open_unnamed(slash == std::string::npos ? "." : target_.substr(0, slash + 1));
-        if (fd >= 0) unnamed_ = fd;
-        else temporary_ = first_free_name(target_, [&fd](const std::string& n) { return (fd = create_new(n)) >= 0; });
-        if (fd >= 0 && existing) copy_permissions(fd, *existing);
-        std::FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-        if (fd >= 0 && stream == nullptr) (void)close(fd);
-        file_ = stdio_file{stream};
+    // Replacing the input would lose it whole; it is refused by file identity, not by name.
+    if (existing && existing->regular && input_ != nullptr && same_file(existing, identify(input_))) {
+        (void)fail(refusal::is_input);
+        return;
     }
-    refused_ = file_ ? refusal::none : refusal::cannot_open;
+    if (existing && existing->folder) {
+        errno = EISDIR;
+        (void)fail(refusal::cannot_open);
+        return;
+    }
+    if (existing && !existing->regular) return open_directly();
+
+    way_ = existing ? way::replace : way::create_new;
+    permissions_ = existing ? existing->permissions : 0;
+    // Which names can be had is known before the work starts, not after it.
+    const bool allowed = existing ? may_write(target_) : may_create(target_);
+    if (!allowed || !open_temporary()) (void)fail(refusal::cannot_open);
+}
+
+void pending_output::open_descriptor(int descriptor) {
+    // A copy, so that closing the output leaves the descriptor open for its owner; writes
+    // still go where its owner's do (after what is there, for an appending one).
+    const int copy = duplicate(descriptor);
+    std::FILE* stream = copy >= 0 ? fdopen(copy, "wb") : nullptr;
+    if (copy >= 0 && stream == nullptr) (void)close(copy);
+    file_ = stdio_file{stream};
+    if (!file_) {
+        (void)fail(refusal::cannot_open);
+    } else if (const auto id = identify(stream); id && id->regular && input_ != nullptr && same_file(id, identify(input_))) {
+        (void)fail(refusal::is_input);
+    }
+}
+
+void pending_output::open_directly() {
+    // A device or a pipe is not replaced but written, as any program writes it.
+    file_ = stdio_file{open_stream(target_, "wb")};
+    if (!file_) (void)fail(refusal::cannot_open);
+}
+
+bool pending_output::open_temporary() {
+    const std::size_t cut = target_.find_last_of(separators);
+    int fd = open_unnamed(cut == std::string::npos ? "." : target_.substr(0, cut + 1));
+    if (fd >= 0) {
+        unnamed_ = fd;
+        fd = duplicate(unnamed_);
+    } else {
+        temporary_ = first_free_name(target_, [&fd](const std::string& n) { return (fd = create_new(n)) >= 0; });
+    }
+    if (fd < 0) return false;
+    if (way_ == way::replace) copy_permissions(fd, permissions_);
+    std::FILE* stream = fdopen(fd, "wb");
+    if (stream == nullptr) {
+        (void)close(fd);
+        return false;
+    }
+    // Each block of work goes to the system in one write, not split around a part-filled buffer.
+    (void)std::setvbuf(stream, nullptr, _IONBF, 0);
+    file_ = stdio_file{stream};
+    return true;
+}
+
+bool pending_output::fail(refusal why) {
+    if (why != refusal::is_input && error_ == 0) error_ = errno;
+    if (why != refusal::none) refused_ = why;
+    discard();
+    return false;
 }
 
 pending_output::~pending_output() { discard(); }
 
 bool pending_output::keep() {
     if (!file_) return false;
-    // Named only once every byte reached the system, and put in place only once closed.
-    bool kept = std::fflush(file_.get()) == 0;
-    if (kept && unnamed_ >= 0) {
+    if (!file_.close() || (way_ != way::as_it_is && !put_in_place())) return fail(refusal::none);
+    discard();  // the descriptor that named the file
+    return true;
+}
+
+bool pending_output::put_in_place() {
+    if (unnamed_ >= 0) {
+        if (way_ == way::create_new) {
+            // A new name takes the file at once, without a rename, which would flush it first.
+            if (give_name(unnamed_, target_)) return true;
+            // One that appeared meanwhile is replaced as if it had been there from the start.
+            if (errno != EEXIST) return false;
+        }
         temporary_ = first_free_name(target_, [this](const std::string& n) { return give_name(unnamed_, n); });
-        kept = !temporary_.empty();
+        if (temporary_.empty()) return false;
     }
-    kept = kept && file_.close() && (temporary_.empty() || move_over(temporary_, target_));
-    if (!kept) discard();
+    // Over a file that exists, the rename makes the system write the data first: a crash then
+    // leaves the old file or the new one, never an empty one.
+    if (!move_over(temporary_, target_)) return false;
     temporary_.clear();
-    reserved_ = false;
-    return kept;
+    return true;
 }
 
 void pending_output::discard() {
-    // Closed first: Windows will not remove an open file. A file without a name goes with it.
+    // Closed first: Windows will not remove an open file. A file without a name goes with it;
+    // a name this run did not make is never removed.
     (void)file_.close();
+    if (unnamed_ >= 0) (void)close(std::exchange(unnamed_, -1));
     if (!temporary_.empty()) (void)remove_file(std::exchange(temporary_, {}));
-    if (std::exchange(reserved_, false)) (void)remove_file(target_);
 }
 
 }  // namespace quorvex

@@ -28,15 +28,21 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-/// An output written to a temporary file beside the file its name leads to (through symbolic
-/// links) and moved over that name by keep(). Until then an existing file there is untouched,
-/// and a failed run leaves nothing of its own; a new name is held by an empty file meanwhile.
+/// An output that is either complete or not there. A regular file (or a new name) is written
+/// to a temporary file beside the file the name leads to (through symbolic links) and put in
+/// place by keep(); until then that name is untouched, and a failed or killed run removes
+/// nothing but its own temporary file. `-`, `/dev/stdout`, `/dev/stderr`, `/dev/fd/N` and
+/// `/proc/self/fd/N` are written through that open descriptor, and a device or a pipe under
+/// the name is written directly: both as they are, with nothing to undo.
 class pending_output {
 public:
     enum class refusal { none, cannot_open, is_input };
-    /// Refused, with nothing changed, when `name` is the open `input` by any name or link, is
-    /// a folder, or cannot be created or written by this user.
-    static pending_output create(std::string name, std::FILE* input = nullptr);
+    /// Refused, with nothing changed, when `name` is the open regular file `input` by any name
+    /// or link, is a folder, or cannot be created or written by this user.
+    static pending_output create(const std::string& name, std::FILE* input = nullptr);
+    /// True when `name` is written through this process's standard output, so that the front
+    /// end can say what it has to say elsewhere.
+    [[nodiscard]] static bool names_standard_output(const std::string& name);
     pending_output(pending_output&&) = delete;
     pending_output& operator=(pending_output&&) = delete;
     pending_output(const pending_output&) = delete;
@@ -45,19 +51,32 @@ public:
 
     [[nodiscard]] std::FILE* get() const { return file_.get(); }
     [[nodiscard]] refusal refused() const { return refused_; }
+    /// The system's error number when the output was refused or keep() failed; else 0.
+    [[nodiscard]] int error() const { return error_; }
     explicit operator bool() const { return static_cast<bool>(file_); }
-    /// Flushes, closes and moves the file over the output name; false when any step fails,
-    /// and then the file is gone and the name is as it was.
+    /// Flushes, closes and puts the file in place; false when any step fails, and then the
+    /// temporary file is gone and the name is as it was.
     [[nodiscard]] bool keep();
 
 private:
-    pending_output(std::string name, std::FILE* input);
+    enum class way { as_it_is, replace, create_new };
+    pending_output(const std::string& name, std::FILE* input);
+    void open(const std::string& name);
+    void open_descriptor(int descriptor);
+    void open_directly();
+    bool open_temporary();
+    bool put_in_place();
+    bool fail(refusal why);
     void discard();
+
+    std::FILE* input_;
     stdio_file file_;
-    std::string target_;      // the name replaced: the output name with its links followed
-    std::string temporary_;   // where the file is while written; "" while it has no name
-    int unnamed_ = -1;        // the descriptor of a file that has no name yet
-    bool reserved_ = false;   // this run created `target_` empty to hold a new name
+    way way_ = way::as_it_is;
+    std::string target_;       // the name replaced: the output name with its links followed
+    std::string temporary_;    // where the file is while written; "" while it has no name
+    int unnamed_ = -1;         // the file that has no name yet, kept open to give it one
+    unsigned permissions_ = 0;  // those of the file replaced
+    int error_ = 0;
     refusal refused_ = refusal::none;
 };
 

@@ -1,12 +1,10 @@
 #pragma once
 
-// What every front end says the same way: the answers to the two questions, each with its own
-// usage text, and why an output could not be had.
+// What every front end answers the same way: the two questions, each with its own usage text.
 
 #include <ostream>
 #include <string_view>
 
-#include "app/files.h"
 #include "app/messages.h"
 
 namespace quorvex {
@@ -23,16 +21,6 @@ namespace quorvex {
         return true;
     }
     return flag == "--version" || flag == "-V";
-}
-
-/// Says why `output` was refused, the same for both programs; false when it was not refused.
-[[nodiscard]] inline bool said_output_refused(const pending_output& output, std::string_view name, std::ostream& out) {
-    if (output.refused() == pending_output::refusal::is_input) {
-        say(out, messages::cannot_open_output, name, messages::output_is_input);
-    } else if (!output) {
-        say(out, messages::cannot_open_output, name);
-    }
-    return !output;
 }
 
 }  // namespace quorvex

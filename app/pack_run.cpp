@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "app/exit_status.h"
 #include "app/files.h"
 #include "app/messages.h"
 #include "app/pack_options.h"
@@ -26,10 +25,6 @@ namespace quorvex {
 
 namespace {
 
-constexpr int exit_packed = 0;
-constexpr int exit_answered = 0;
-constexpr int exit_failed = 1;
-
 std::string text(std::int64_t number, std::string_view after) { return std::to_string(number).append(after); }
 
 // How a file given as "-" is named in messages.
@@ -45,20 +40,15 @@ std::FILE* binary(std::FILE* stream) {
     return stream;
 }
 
-// The system's reason `name` could not be had, `error` being errno right after the attempt;
-// a folder, which the file layer turns down without asking the system, is named as one.
-std::string cause(const std::string& name, int error) {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(name, ignored)) error = EISDIR;
-    return std::string(pack_messages::because).append(std::strerror(error));
-}
+// The system's reason a file could not be had, from its error number.
+std::string cause(int error) { return std::string(pack_messages::because).append(std::strerror(error)); }
 
 // Opens `name` to read, "-" being standard input; says why and gives null when it cannot.
 std::FILE* open_to_read(const std::string& name, stdio_file& owner, std::ostream& log) {
     if (name == "-") return binary(stdin);
     errno = 0;
     owner = stdio_file::open(name, "rb");
-    if (!owner) say(log, name, cause(name, errno));
+    if (!owner) say(log, name, cause(errno));
     return owner.get();
 }
 
@@ -85,32 +75,34 @@ struct pack_job {
     pack_settings settings;
 };
 
-// Reads the picture, packs it into `tiles`, has `keep` put the tile data in place and says
-// the outcome. A refused picture leaves the output as it was.
-int pack_picture(pack_job& job, std::FILE* tiles, const std::function<bool()>& keep) {
+// Reads the picture, packs it into `output`, puts the tile data in place and says the
+// outcome. A refused picture leaves the output as it was.
+int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner) {
     const std::string picture_name = shown_name(job.command.picture, pack_messages::standard_input);
     picture pic;
     const picture_problem problem = read_picture(job.picture_file, pic);
     if (problem == picture_problem::refused) {
         say(job.log, picture_name, pic.refusal);
-        return exit_failed;
+        return exit_status::failure;
     }
     if (problem == picture_problem::unreadable) {
         say(job.log, picture_name, pack_messages::not_a_picture);
-        return exit_failed;
+        return exit_status::failure;
     }
     if (problem == picture_problem::size_not_in_blocks) {
         say(job.log, picture_name + std::string(pack_messages::size_is),
             text(pic.width, pack_messages::by).append(std::to_string(pic.height)), pack_messages::size_must_be);
-        return exit_failed;
+        return exit_status::failure;
     }
 
     job.settings.progress = [&job](std::size_t done, std::size_t rows) { job.progress.update(done, rows); };
-    pack_result packed = pack_blocks(pic, tiles, job.settings);
-    errno = 0;
-    if (packed.failed == pack_stage::none && !keep()) {
+    pack_result packed = pack_blocks(pic, output.get(), job.settings);
+    // Windows replaces no file that is open: the original, all read by now, is closed first;
+    // closing what was only read loses nothing.
+    (void)model_owner.close();
+    if (packed.failed == pack_stage::none && !output.keep()) {
         packed.failed = pack_stage::output;
-        packed.error = errno;
+        packed.error = output.error();
     }
     job.progress.clear();
     if (packed.failed != pack_stage::none) {
@@ -123,30 +115,31 @@ int pack_picture(pack_job& job, std::FILE* tiles, const std::function<bool()>& k
                                         : reading         ? pack_messages::ended_early
                                                           : pack_messages::not_written;
         say(job.log, pack_messages::packing_failed, file + std::string(pack_messages::because), reason);
-        return exit_failed;
+        return exit_status::failure;
     }
     say(job.log, pack_messages::written, written_line(pic, packed, job.command.like.has_value()));
     // A script that cannot be told the outcome must not take the run for a success.
-    return job.log ? exit_packed : exit_failed;
+    return job.log ? exit_status::success : exit_status::failure;
 }
 
 }  // namespace
 
 int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
     const pack_command command = read_pack_command(argc, argv);
-    const bool to_standard_output = command.asked == pack_command::request::pack && command.tiles == "-";
+    const bool to_standard_output =
+        command.asked == pack_command::request::pack && pending_output::names_standard_output(command.tiles);
     std::ostream& log = to_standard_output ? streams.err : streams.out;
     say(log, messages::banner);
     switch (command.asked) {
         case pack_command::request::help:
             say(log, pack_messages::usage);
-            return exit_answered;
+            return exit_status::success;
         case pack_command::request::version:
-            return exit_answered;
+            return exit_status::success;
         case pack_command::request::usage_error:
             say(log, command.problem);
             say(log, pack_messages::usage);
-            return exit_failed;
+            return exit_status::failure;
         case pack_command::request::pack:
             break;
     }
@@ -155,36 +148,26 @@ int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
     stdio_file picture_owner;
     stdio_file model_owner;
     pack_job job{command, log, progress, open_to_read(command.picture, picture_owner, log), {}};
-    if (job.picture_file == nullptr) return exit_failed;
+    if (job.picture_file == nullptr) return exit_status::failure;
     if (command.like && (job.settings.model = open_to_read(*command.like, model_owner, log)) == nullptr) {
-        return exit_failed;
+        return exit_status::failure;
     }
     job.settings.threads = command.threads != 0 ? command.threads : std::max(1U, std::thread::hardware_concurrency());
 
     // The output is had before the picture is read: a name that cannot be written costs no
-    // decoding, however large the picture.
-    if (to_standard_output) {
-        return pack_picture(job, binary(stdout), [] { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0; });
-    }
-    // Replacing the picture would lose it whole; it is refused by file identity, not by name.
-    // The original may be replaced: it is read from the file as it was.
-    errno = 0;
+    // decoding, however large the picture. Replacing the picture would lose it whole; it is
+    // refused by file identity, not by name. The original may be replaced: it is read from the
+    // file as it was.
     pending_output output = pending_output::create(command.tiles, job.picture_file);
-    const int error = errno;
     if (output.refused() == pending_output::refusal::is_input) {
         say(log, messages::cannot_open_output, command.tiles, messages::output_is_input);
-        return exit_failed;
+        return exit_status::failure;
     }
     if (!output) {
-        say(log, messages::cannot_open_output, command.tiles, cause(command.tiles, error));
-        return exit_failed;
+        say(log, messages::cannot_open_output, command.tiles, cause(output.error()));
+        return exit_status::failure;
     }
-    // Windows replaces no file that is open: the original, all read by now, is closed first;
-    // closing what was only read loses nothing.
-    return pack_picture(job, output.get(), [&output, &model_owner] {
-        (void)model_owner.close();
-        return output.keep();
-    });
+    return pack_picture(job, output, model_owner);
 }
 
 }  // namespace quorvex

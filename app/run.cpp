@@ -3,41 +3,35 @@
 #include <string>
 
 #include "app/block_count.h"
+#include "app/exit_status.h"
 #include "app/files.h"
 #include "app/help_and_version.h"
 #include "app/messages.h"
 #include "app/output_name.h"
+#include "app/output_refusal.h"
 #include "conversion/convert_blocks.h"
 
 namespace quorvex {
 
-namespace {
-
-constexpr int exit_converted = 0;
-constexpr int exit_answered = 0;
-constexpr int exit_failed = 1;
-
-}  // namespace
-
 int run(int argc, const char* const* argv, std::ostream& out) {
     say(out, messages::banner);
-    if (answered_help_or_version(argc, argv, messages::usage, out)) return exit_answered;
+    if (answered_help_or_version(argc, argv, messages::usage, out)) return exit_status::success;
     if (argc < 4) {
         say(out, messages::usage);
-        return exit_failed;
+        return exit_status::failure;
     }
 
     const std::string input_name = argv[1];
     const stdio_file input = stdio_file::open(input_name, "rb");
     if (!input) {
         say(out, input_name, messages::not_tile_data);
-        return exit_failed;
+        return exit_status::failure;
     }
 
     const std::string output_name = make_output_name(input_name);
     // Replacing the input would lose it whole; it is refused by file identity, not by name.
     pending_output output = pending_output::create(output_name, input.get());
-    if (said_output_refused(output, output_name, out)) return exit_failed;
+    if (said_output_refused(output, output_name, out)) return exit_status::failure;
 
     const std::int32_t height = parse_block_count(argv[3]);
     const std::int32_t width = parse_block_count(argv[2]);
@@ -46,11 +40,11 @@ int run(int argc, const char* const* argv, std::ostream& out) {
     const bool has_pixels = width >= 1 && height >= 1;
     if (!has_pixels || !convert_blocks(input.get(), output.get(), width, height) || !output.keep()) {
         say(out, messages::conversion_failed);
-        return exit_failed;
+        return exit_status::failure;
     }
     say(out, messages::converted);
     // A script that cannot be told the outcome must not take the run for a success.
-    return out ? exit_converted : exit_failed;
+    return out ? exit_status::success : exit_status::failure;
 }
 
 }  // namespace quorvex

@@ -1,19 +1,62 @@
 #!/bin/sh
-# The manual page renders without a groff warning and quotes every message of its program as
-# app/messages.h has it (each string literal of the program's namespace there, split at its \n,
-# spaces at the ends trimmed). Exit 77 (skipped) without groff, except in CI.
+# The manual page renders without a groff warning and quotes every message of its program
+# whole, as app/messages.h has its parts: each message below is a line of constants of the
+# program's namespace there, with "*" for what the program fills in (a name or a number),
+# which the page writes as one word. Every constant must be in some message, so a new one
+# cannot go unchecked. Exit 77 (skipped) without groff, except in CI.
 # Usage: check_manual_page.sh PAGE MESSAGES_HEADER NAMESPACE
-set -u
+set -uf  # no file-name globbing: "*" stands for a word
 command -v groff >/dev/null 2>&1 || { echo "groff is not installed"; [ -n "${CI:-}" ] && exit 1; exit 77; }
 warnings=$(groff -man -Tutf8 -ww -P-cbou "$1" 2>&1 >/dev/null) && [ -z "$warnings" ] ||
   { echo "groff -man -Tutf8 -ww $1: $warnings"; exit 1; }
 page=$(groff -man -Tutf8 -P-cbou "$1" 2>/dev/null | tr -s ' \n' '  ')
-texts=$(sed -n "/^namespace $3 {/,/^}/p" "$2" | sed -n 's/^[^"]*"\(.*\)";*$/\1/p' | sed 's/\\n/\n/g; s/^ *//; s/ *$//' | grep -v '^$')
-[ -n "$texts" ] || { echo "no messages found in $2"; exit 1; }
+case $3 in
+messages) messages='banner
+usage
+* not_tile_data
+cannot_open_output *
+cannot_open_output * output_is_input
+converted
+conversion_failed
+* output_extension' ;;
+pack_messages) messages='usage
+unknown_option *
+* needs_value
+bad_thread_count *
+missing_both
+missing_tisfile
+extra_argument *
+standard_input_twice
+* because *
+* not_a_picture
+* size_is * by * size_must_be
+packing_failed * because *
+standard_input
+standard_output
+ended_early
+not_written
+written * by * blocks * reduced_to_256
+written * by * blocks * unchanged * changed * reduced_to_256
+and_then * no_original_record
+progress * progress_of * progress_rows * progress_rate' ;;
+*) echo "no messages listed for namespace $3"; exit 1 ;;
+esac
+# name=text for every string constant of the namespace, regular-expression characters escaped.
+constants=$(sed -n "/^namespace $3 {/,/^}/p" "$2" | tr '\n' ' ' | grep -o 'string_view [a-z_0-9]* *= *\("[^"]*" *\)*;' |
+  sed 's/string_view \([a-z_0-9]*\) *= */\1=/; s/ *;$//; s/" *"//g; s/"//g; s/[].*^$(){}?+[]/\\&/g')
+[ -n "$constants" ] || { echo "no messages found in $2"; exit 1; }
 failed=0
-while IFS= read -r text; do
-  case $page in *"$text"*) ;; *) echo "the manual page does not quote: $text"; failed=1 ;; esac
-done <<EOF2
-$texts
-EOF2
+for name in $(printf '%s\n' "$constants" | sed 's/=.*//'); do
+  printf '%s\n' "$messages" | grep -qw -- "$name" || { echo "no message uses $name"; failed=1; }
+done
+# Each message as an extended regular expression per line of it ("\n" in a constant).
+printf '%s\n' "$messages" | while IFS= read -r message; do
+  pattern=
+  for part in $message; do
+    [ "$part" = "*" ] && pattern="$pattern[^ ]+" || pattern="$pattern$(printf '%s\n' "$constants" | sed -n "s/^$part=//p")"
+  done
+  printf '%s\n' "$pattern" | sed 's/\\n/\n/g' | sed 's/^ *//; s/ *$//' | while IFS= read -r line; do
+    printf '%s\n' "$page" | grep -Eq -- "$line" || { echo "the manual page does not quote whole: $message ($line)"; exit 1; }
+  done || exit 1
+done || failed=1
 exit $failed

@@ -50,7 +50,16 @@ TEST(ConvertBlocks, ReportsFailedReadsAndSeeks) {
     EXPECT_FALSE(convert_blocks(folder.get(), out.get(), 1, 1)) << "input cannot be read";
 }
 
-// On a processor with wide vectors paint_block takes another path than the conversion does elsewhere.
+// Whether this processor has the 512-bit byte permutes that paint_block takes another path with.
+bool processor_has_vector_path() {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
+
 TEST(PaintBlock, BothPathsLookUpEveryIndexAndTouchNothingElse) {
     const bytes records = tile_records(3, 5);
     // The middle block of a strip three blocks wide, which is filled with a marker beforehand.
@@ -59,11 +68,15 @@ TEST(PaintBlock, BothPathsLookUpEveryIndexAndTouchNothingElse) {
     for (std::size_t at = 0; at < expected.size(); ++at) {
         if (at % 576 / 192 != 1) expected[at] = 0xEE;
     }
-    for (const auto paint : {paint_block, paint_block_portable}) {
+    const auto painted = [&records](decltype(&paint_block) paint) {
         bytes strip(64 * 576, 0xEE);
         paint(records.data() + 5120, records.data() + 5120 + 1024, strip.data() + 192, 576);
-        EXPECT_TRUE(expected == strip);
-    }
+        return strip;
+    };
+    EXPECT_TRUE(expected == painted(paint_block_portable)) << "portable path";
+    // Elsewhere paint_block is the portable path itself, already checked.
+    if (!processor_has_vector_path()) GTEST_SKIP() << "no vector path on this processor; the portable one passed";
+    EXPECT_TRUE(expected == painted(paint_block)) << "vector path";
 }
 
 }  // namespace quorvex

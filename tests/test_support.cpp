@@ -59,7 +59,8 @@ bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
     for (std::int64_t row = size->has_rows ? height_blocks - 1 : -1; row >= 0; --row) {
         for (std::int64_t column = 0; column < width; ++column) {
             (void)fseeko(in, static_cast<off_t>((row * width + column) * 5120), SEEK_SET);
-            (void)std::fread(palette.data(), 1, palette.size(), in);
+            // A short read keeps the palette bytes read before it, on purpose.
+            [[maybe_unused]] const std::size_t read = std::fread(palette.data(), 1, palette.size(), in);
             for (std::size_t y = 0; y < 64; ++y) {
                 for (std::size_t x = 0; x < 64; ++x) {
                     const int got = std::fgetc(in);

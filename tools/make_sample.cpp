@@ -95,7 +95,7 @@ void append_record(std::vector<unsigned char>& out, int block_row, int block_col
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fputs("usage: make_sample OUTPUT.tis\n", stderr);
+        (void)std::fputs("usage: make_sample OUTPUT.tis\n", stderr);
         return 2;
     }
     std::vector<unsigned char> data;

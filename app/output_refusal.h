@@ -1,0 +1,21 @@
+#pragma once
+
+#include <ostream>
+#include <string_view>
+
+#include "app/files.h"
+#include "app/messages.h"
+
+namespace quorvex {
+
+/// Says why `output` was refused, the same for both programs; false when it was not refused.
+[[nodiscard]] inline bool said_output_refused(const pending_output& output, std::string_view name, std::ostream& out) {
+    if (output.refused() == pending_output::refusal::is_input) {
+        say(out, messages::cannot_open_output, name, messages::output_is_input);
+    } else if (!output) {
+        say(out, messages::cannot_open_output, name);
+    }
+    return !output;
+}
+
+}  // namespace quorvex
