@@ -36,6 +36,10 @@ inline constexpr std::string_view size_must_be = " pixels; width and height must
 inline constexpr std::string_view written = "Tis file written: ";
 inline constexpr std::string_view blocks_reduced = " blocks, ";
 inline constexpr std::string_view reduced_to_256 = " reduced to 256 colours";
+inline constexpr std::string_view unchanged = " unchanged, ";
+inline constexpr std::string_view changed = " changed, ";
+inline constexpr std::string_view next_count = ", ";
+inline constexpr std::string_view no_original_record = " with no original record";
 inline constexpr std::string_view packing_failed = "Packing failed!";
 
 }  // namespace pack_messages

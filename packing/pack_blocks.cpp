@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conversion/block_geometry.h"
+#include "packing/pack_like.h"
 #include "packing/reduce_colours.h"
 
 namespace quorvex {
@@ -98,15 +99,24 @@ pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings&
         return result;
     };
     const std::size_t rows = static_cast<std::size_t>(pic.height) / side;
+    std::optional<model_rows> model;
+    if (settings.model != nullptr) model.emplace(settings.model, static_cast<std::size_t>(pic.width) / side);
     for (std::size_t index = 0; index < rows; ++index) {
         errno = 0;
         const std::optional<block_row> pixels = read_block_row(pic, index, buffer);
         if (!pixels) return fail(pack_stage::picture);
+        if (model && !model->read_next()) return fail(pack_stage::model);
         for (std::size_t left = 0; left < static_cast<std::size_t>(pic.width); left += side) {
-            if (pack_block(pixels->first + left * pixel_bytes, pixels->row_step, pixels->rgb, record)) ++result.reduced;
+            const likeness like = model ? pack_like(*pixels, left / side, model->record(left / side), record) : likeness::no_record;
+            if (model) count_likeness(like, result);
+            if (packs_afresh(like) && pack_block(pixels->first + left * pixel_bytes, pixels->row_step, pixels->rgb, record)) ++result.reduced;
             if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return fail(pack_stage::output);
         }
         if (settings.progress) settings.progress(index + 1, rows);
+    }
+    if (model) {
+        errno = 0;
+        if (const pack_stage stage = model->copy_rest(out); stage != pack_stage::none) return fail(stage);
     }
     return result;
 }
