@@ -231,6 +231,7 @@ const row pack_every_build[] = {
      "p.bmp is 64 x 96 pixels; width and height must be multiples of 64!\n", 1},
     {"output is the picture", {"p.bmp=bmp"}, {"p.bmp", "./p.bmp"}, "Can't open output file: ./p.bmp (it is the input file)\n", 1},
     {"output is a folder", {"p.bmp=bmp", "o/"}, {"p.bmp", "o"}, "Can't open output file: o\n", 1},
+    {"missing original", {"p.bmp=bmp"}, {"--like", "no.tis", "p.bmp", "t.tis"}, "no.tis is not a tis file!\n", 1},
     {"packed, extra arguments ignored", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis", "ignored"}, packed, 0, "t.tis"},
     // Black joins each block's 256 colours: both are reduced.
     {"picture cut short: the rest reads as black", {"p.bmp=bmp-cut"}, {"p.bmp", "t.tis"},
