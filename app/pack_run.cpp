@@ -64,7 +64,7 @@ int pack_run(int argc, const char* const* argv, std::ostream& out) {
     pack_settings settings;
     settings.model = model.get();
     const pack_result packed = pack_blocks(pic, output.get(), settings);
-    // Read to its end by now; and Windows will not replace a file that is open.
+    // Done with the original, which Windows would not let the output replace while open.
     (void)model.close();
     if (packed.failed != pack_stage::none || !output.keep()) {
         say(out, pack_messages::packing_failed);
