@@ -239,6 +239,7 @@ const row pack_every_build[] = {
 };
 const row pack_posix_only[] = {
     {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"}, "Packing failed!\n", 1, "", 6000},
+    {"disk full in the original's tail", {"p.bmp=bmp", "o.tis=5"}, {"--like", "o.tis", "p.bmp", "t.tis"}, "Packing failed!\n", 1, "", 15000},
     {"output is a hard link to the picture", {"p.bmp=bmp", "h=>p.bmp"}, {"p.bmp", "h"},
      "Can't open output file: h (it is the input file)\n", 1},
 };
