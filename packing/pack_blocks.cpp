@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "conversion/block_geometry.h"
+#include "packing/pack_like.h"
 #include "packing/reduce_colours.h"
 
 namespace quorvex {
@@ -72,13 +73,10 @@ void store_reduced(const block_row& pixels, std::size_t left, record_span record
     std::copy(reduced.indices.begin(), reduced.indices.end(), record.begin() + palette_bytes);
 }
 
-/// What packing did to one block.
-enum class block_outcome { exact, reduced };
-
 // Fills `record` from the block of `pixels` whose left edge is pixel column `left`: every
-// colour gets the next palette entry when first met; past 256 colours the block is reduced.
-// This is all the work of one block, done on whichever thread packs it.
-block_outcome pack_block(const block_row& pixels, std::size_t left, record_span record, colour_table& table) {
+// colour gets the next palette entry when first met; past 256 colours the block is reduced,
+// and then true is returned.
+bool pack_block(const block_row& pixels, std::size_t left, record_span record, colour_table& table) {
     const std::size_t blue = pixels.rgb ? 2 : 0;
     std::fill_n(record.begin(), palette_bytes, 0);
     unsigned char* index = record.data() + palette_bytes;
@@ -97,7 +95,7 @@ block_outcome pack_block(const block_row& pixels, std::size_t left, record_span 
                     if (table.used == palette_size) {
                         table.clear();
                         store_reduced(pixels, left, record);
-                        return block_outcome::reduced;
+                        return true;
                     }
                     table.keys[slot] = marked;
                     table.entries[slot] = static_cast<unsigned char>(table.used);
@@ -112,7 +110,23 @@ block_outcome pack_block(const block_row& pixels, std::size_t left, record_span 
         }
     }
     table.clear();
-    return block_outcome::exact;
+    return false;
+}
+
+/// What became of one block: how it followed the model, and whether it was reduced.
+struct block_outcome {
+    likeness like = likeness::no_record;  // without a model no block has a record to follow
+    bool reduced = false;
+};
+
+// All the work of block `column` of `pixels`, done on whichever thread packs it: after the
+// model's record where there is one, else afresh.
+block_outcome pack_one(const block_row& pixels, std::size_t column, const model_rows* model, record_span record,
+                       colour_table& table) {
+    block_outcome outcome;
+    if (model != nullptr) outcome.like = pack_like(pixels, column, model->record(column), record);
+    if (packs_afresh(outcome.like)) outcome.reduced = pack_block(pixels, column * side, record, table);
+    return outcome;
 }
 
 // Packs the blocks of one block-row at a time on `threads` threads, the calling thread among
@@ -142,13 +156,15 @@ public:
     packing_crew(const packing_crew&) = delete;
     packing_crew& operator=(const packing_crew&) = delete;
 
-    /// Packs the `count` blocks of `pixels` and calls `take(record, outcome)` for each in
-    /// order, on the calling thread. When `take` returns false, no further block is taken,
-    /// and the call returns false once no thread reads `pixels` any more.
+    /// Packs the `count` blocks of `pixels`, after the records of `model` where it is not
+    /// null, and calls `take(record, outcome)` for each in order, on the calling thread. When
+    /// `take` returns false, no further block is taken, and the call returns false once no
+    /// thread reads `pixels` or `model` any more.
     template <typename Take>
-    bool pack_row(const block_row& pixels, std::size_t count, Take take) {
+    bool pack_row(const block_row& pixels, const model_rows* model, std::size_t count, Take take) {
         std::unique_lock hold(lock_);
         pixels_ = pixels;
+        model_ = model;
         count_ = count;
         next_ = 0;
         written_ = 0;
@@ -184,7 +200,7 @@ public:
 private:
     struct slot {
         std::array<unsigned char, block_geometry::record_bytes> record;
-        block_outcome outcome = block_outcome::exact;
+        block_outcome outcome;
         bool ready = false;
     };
 
@@ -198,8 +214,9 @@ private:
         const std::size_t block = next_++;
         slot& s = slots_[block % slots_.size()];
         const block_row pixels = pixels_;
+        const model_rows* const model = model_;
         hold.unlock();
-        const block_outcome outcome = pack_block(pixels, block * side, s.record, table);
+        const block_outcome outcome = pack_one(pixels, block, model, s.record, table);
         hold.lock();
         s.outcome = outcome;
         s.ready = true;
@@ -227,6 +244,7 @@ private:
     bool caller_waiting_ = false;
     unsigned workers_waiting_ = 0;
     block_row pixels_{};
+    const model_rows* model_ = nullptr;
     std::size_t count_ = 0;    // blocks of the row to pack
     std::size_t next_ = 0;     // the next block to begin
     std::size_t written_ = 0;  // blocks handed over and done with
@@ -246,9 +264,11 @@ pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings&
         return result;
     };
     int write_error = 0;  // kept at once: the threads' hand-over runs before the failure is reported
-    const auto write = [&result, &write_error, out](std::span<const unsigned char, block_geometry::record_bytes> record,
-                                                    block_outcome outcome) {
-        if (outcome == block_outcome::reduced) ++result.reduced;
+    std::optional<model_rows> model;
+    const auto write = [&result, &write_error, &model, out](
+                           std::span<const unsigned char, block_geometry::record_bytes> record, block_outcome outcome) {
+        if (outcome.reduced) ++result.reduced;
+        if (model) count_likeness(outcome.like, result);
         if (std::fwrite(record.data(), 1, record.size(), out) == record.size()) return true;
         write_error = errno;
         return false;
@@ -257,15 +277,22 @@ pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings&
     const std::size_t columns = static_cast<std::size_t>(pic.width) / side;
     // More threads than blocks in a row would have nothing to do.
     packing_crew crew(static_cast<unsigned>(std::min<std::size_t>(settings.threads, columns)));
+    if (settings.model != nullptr) model.emplace(settings.model, columns);
     for (std::size_t index = 0; index < rows; ++index) {
         errno = 0;
         const std::optional<block_row> pixels = read_block_row(pic, index, buffer);
         if (!pixels) return fail(pack_stage::picture);
-        if (!crew.pack_row(*pixels, columns, write)) {
+        if (model && !model->read_next()) return fail(pack_stage::model);
+        if (!crew.pack_row(*pixels, model ? &*model : nullptr, columns, write)) {
             errno = write_error;
             return fail(pack_stage::output);
         }
         if (settings.progress) settings.progress(index + 1, rows);
+    }
+    // The original's bytes past the picture's records follow, so the output can replace it.
+    if (model) {
+        errno = 0;
+        if (const pack_stage stage = model->copy_rest(out); stage != pack_stage::none) return fail(stage);
     }
     return result;
 }

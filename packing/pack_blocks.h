@@ -32,10 +32,11 @@ struct pack_result {
 /// Writes the tile records of `pic`, whose sides are multiples of 64, to `out`: block-rows
 /// from the top, left to right. A block of at most 256 colours is stored exactly, its palette
 /// in order of first appearance (rows top first, left to right), unused entries zero; a block
-/// of more colours is reduced to 256. The blocks of a block-row are packed on
-/// `settings.threads` threads, the calling thread among them, which alone reads and writes;
-/// the bytes are the same whatever the number. The first failed read or write ends the run.
-/// Never opens or closes a file.
+/// of more colours is reduced to 256. With a model, each block follows the model's record as
+/// pack_like says, and the model's bytes past the picture's records follow them. The blocks
+/// of a block-row are packed on `settings.threads` threads, the calling thread among them,
+/// which alone reads and writes; the bytes are the same whatever the number. The first failed
+/// read or write ends the run. Never opens or closes a file.
 [[nodiscard]] pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings = {});
 
 }  // namespace quorvex

@@ -280,8 +280,10 @@ const row pack_every_build[] = {
     {"output in a missing folder", {"p.bmp=bmp100x64"}, {"p.bmp", "no/t.tis"},
      "Can't open output file: no/t.tis: No such file or directory\n", 1},
     {"output is a folder", {"p.bmp=bmp", "o/"}, {"p.bmp", "o"}, "Can't open output file: o: Is a directory\n", 1},
+    // Unchanged blocks are the original's records: written over it, the original stays as it was.
     {"output is the original", {"p.bmp=bmp", "t.tis=2"}, {"--like", "t.tis", "p.bmp", "t.tis"},
-     "Tis file written: 2 x 1 blocks, 0 unchanged, 0 changed, 0 reduced to 256 colours\n", 0, "t.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours\n", 0},
+    {"missing original", {"p.bmp=bmp"}, {"--like", "no.tis", "p.bmp", "t.tis"}, "no.tis: No such file or directory\n", 1},
     {"picture cut short", {"p.bmp=bmp-cut"}, {"p.bmp", "t.tis"},
      "p.bmp is cut short: 24576 bytes of pixel rows, 19946 present\n", 1},
     // Tile data on standard output leaves the messages to standard error.
@@ -298,6 +300,8 @@ const row pack_posix_only[] = {
     {"/dev/fd/N that is not open", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/9"}, "Can't open output file: /dev/fd/9: Bad file descriptor\n", 1},
     {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"},
      "Packing failed: t.tis: File too large\n", 1, "", 6000},
+    {"disk full in the original's tail", {"p.bmp=bmp", "o.tis=5"}, {"--like", "o.tis", "p.bmp", "t.tis"},
+     "Packing failed: t.tis: File too large\n", 1, "", 15000},
     {"output is a hard link to the picture", {"p.bmp=bmp", "h=>p.bmp"}, {"p.bmp", "h"},
      "Can't open output file: h (it is the input file)\n", 1},
 };

@@ -1,8 +1,15 @@
 // Packing pictures into tile data: every bitmap quorvex writes must pack back to tile data
-// that converts to the same bitmap, bit for bit.
+// that converts to the same bitmap, bit for bit; packed after the original tile data, an
+// edited picture changes only the records of the blocks it edits.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <cstdint>
+#include <numeric>
+#include <sstream>
+
+#include "app/pack_run.h"
 #include "conversion/convert_blocks.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
@@ -13,54 +20,116 @@ namespace quorvex {
 
 namespace {
 
-// Entries `a` and `b` coloured, the rest black with `fourth` as their unused byte; index `a`
-// on the left half of the block and `b` on the right.
-bytes two_colour_record(unsigned char a, unsigned char b, std::array<unsigned char, 4> colour_a,
-                        std::array<unsigned char, 4> colour_b, unsigned char fourth = 0) {
+// Entries `a` and `b` coloured, the rest zero; index `a` on the left half of the block and
+// `b` on the right.
+bytes two_colour_record(unsigned char a, unsigned char b, std::array<unsigned char, 4> colour_a, std::array<unsigned char, 4> colour_b) {
     bytes record(5120, 0);
-    for (std::size_t i = 3; i < 1024; i += 4) record[i] = fourth;
     std::copy(colour_a.begin(), colour_a.end(), record.begin() + a * 4);
     std::copy(colour_b.begin(), colour_b.end(), record.begin() + b * 4);
     for (std::size_t i = 0; i < 4096; ++i) record[1024 + i] = i % 64 >= 32 ? b : a;
     return record;
 }
 
+// Eight records of random palettes, fourth bytes and all, then 100 bytes: in odd records
+// entries 64 to 127 repeat 0 to 63; records 2 and 5 use only entries 0 to 99, the rest noise.
+bytes random_records() {
+    bytes data(8 * 5120 + 100);
+    for (std::uint32_t i = 0, r = 0, at = 0, state = 17; i < data.size(); r = ++i / 5120, at = i % 5120) {
+        state = state * 1664525U + 1013904223U;
+        data[i] = static_cast<unsigned char>(at >= 1024 ? (state >> 24) % (r % 3 == 2 ? 100 : 256) : r % 2 == 1 && at - 256 < 256 ? data[i - 256] : state >> 24);
+    }
+    return data;
+}
+
+// What happens to one block: a square of 16 x 16 pixels from (8, 8) in colours of entries 64
+// to 127, or in 64 colours no palette has; or 4096 colours over the whole block.
+enum class edit { none, palette_colours, new_colours, photograph };
+
+void paint(bytes& bitmap, const bytes& tiles, std::size_t width, std::size_t block, edit what) {
+    const std::size_t row_bytes = width * 192, rows = (bitmap.size() - 54) / row_bytes;
+    for (std::size_t i = 0, x = 0, y = 0; i < 4096; x = ++i % 64, y = i / 64) {
+        unsigned char* at = &bitmap[54 + (rows - 1 - block / width * 64 - y) * row_bytes + (block % width * 64 + x) * 3];
+        const unsigned char made[] = {1, static_cast<unsigned char>(x / 2 * 32), static_cast<unsigned char>(y / 2 * 32),
+                                      static_cast<unsigned char>(x * 4), static_cast<unsigned char>(y * 4), static_cast<unsigned char>(x * y)};
+        const unsigned char* entry = &tiles[block * 5120 + (64 + (x + y) % 64) * 4];
+        if (what == edit::photograph || (what != edit::none && x - 8 < 16 && y - 8 < 16)) {
+            std::copy_n(what == edit::photograph ? made + 3 : what == edit::new_colours ? made : entry, 3, at);
+        }
+    }
+}
+
+enum class original { none, followed, replaced };
+
 }  // namespace
 
-// A row with `packed_as` must also pack to exactly that: the palette in order of first
-// appearance, its fourth bytes and unused entries zero.
-TEST(Pack, EveryBitmapQuorvexWritesPacksBackExactly) {
-    bytes same_colour_twice = two_colour_record(3, 250, {9, 8, 7, 0}, {9, 8, 7, 1});
-    const bytes record_5 = tile_records(1, 5);
-    same_colour_twice.insert(same_colour_twice.end(), record_5.begin(), record_5.end());
+// A row packs `picture`, or else `tiles` converted at width x height, one block edited, after
+// the original (`tiles`, or its first `model_bytes`) or without one. The packing must convert
+// back to the picture unless a block was reduced; after an original, exactly the edited
+// block's record differs from it, in at most `bytes_changed` bytes, and the original's bytes
+// past the picture's records follow. `packed_as`, if given, is the whole output.
+TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
+    const bytes randoms = random_records();
+    // The picture decoder keeps colour tables in 256 slots and leaves those past a short table
+    // as they were: an index past the table must read as black on every run, not as stray memory.
+    bytes short_table = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0, 40, 0, 0, 0, 64, 0, 0, 0, 64, 0, 0, 0, 1, 0, 8, 0};
+    short_table.resize(54);
+    short_table.insert(short_table.end(), {10, 20, 30, 0, 40, 50, 60, 0});
+    for (std::size_t i = 0; i < 4096; ++i) short_table.push_back(i % 64 >= 32 ? 200 : 0);
+    const bytes black_past_table = two_colour_record(0, 1, {10, 20, 30, 0}, {0, 0, 0, 0});
+    const std::string plain = "0 reduced to 256 colours", six = "5 unchanged, 1 changed, 0 reduced to 256 colours";
     const struct {
         const char* name;
         bytes tiles;
-        int width, height;
-        bytes packed_as;
-    } cases[] = {
-        {"one black block, fourth palette bytes set", two_colour_record(200, 200, {0, 0, 0, 9}, {0, 0, 0, 9}, 9), 1, 1, {}},
-        {"256 colours in every block, 3 x 2", tile_records(6), 3, 2, {}},
-        {"one block-column", tile_records(4), 1, 4, {}},
-        {"the same colour under two entries", same_colour_twice, 2, 1, {}},
-        {"the shipped sample", read_file(SAMPLE_TILE_FILE), 6, 2, {}},
-        {"two colours at entries 200 and 7", two_colour_record(200, 7, {10, 20, 30, 99}, {40, 50, 60, 99}), 1, 1,
-         two_colour_record(0, 1, {10, 20, 30, 0}, {40, 50, 60, 0})},
+        std::int32_t width, height;
+        std::string says;  // after "Tis file written: W x H blocks, "
+        original like = original::none;
+        edit what = edit::none;
+        std::size_t block = 0, model_bytes = SIZE_MAX, bytes_changed = SIZE_MAX;
+        bytes packed_as = {}, picture = {};
+    } rows[] = {
+        {"two colours at entries 200 and 7", two_colour_record(200, 7, {10, 20, 30, 99}, {40, 50, 60, 99}), 1, 1, plain, original::none,
+         edit::none, 0, SIZE_MAX, SIZE_MAX, two_colour_record(0, 1, {10, 20, 30, 0}, {40, 50, 60, 0})},
+        {"regression: an index past a short colour table is black", black_past_table, 1, 1, plain, original::none, edit::none, 0, SIZE_MAX, SIZE_MAX, {}, short_table},
+        {"a picture decoded red first, after the original", black_past_table, 1, 1, "1 unchanged, 0 changed, 0 reduced to 256 colours",
+         original::followed, edit::none, 0, SIZE_MAX, SIZE_MAX, {}, short_table},
+        {"untouched after the original, its tail kept", randoms, 3, 2, "6 unchanged, 0 changed, 0 reduced to 256 colours", original::followed},
+        {"a square in repeated palette colours", randoms, 3, 2, six, original::followed, edit::palette_colours, 1, SIZE_MAX, 256},
+        {"new colours on a block with spare entries", randoms, 3, 2, six, original::followed, edit::new_colours, 2, SIZE_MAX, 256 + 64 * 3},
+        {"new colours where only repeats can give way", randoms, 3, 2, six, original::followed, edit::new_colours, 3, SIZE_MAX, 256 + 64 * 3 + 1024},
+        {"new colours where nothing can give way", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours", original::followed, edit::new_colours, 4},
+        {"a photograph over a block", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours", original::followed, edit::photograph, 0},
+        {"the output replaces the original", randoms, 3, 2, six, original::replaced, edit::new_colours, 5, SIZE_MAX, 256 + 64 * 3},
+        {"an original shorter than the picture", randoms, 3, 2, "4 unchanged, 0 changed, 0 reduced to 256 colours, 2 with no original record",
+         original::followed, edit::none, 0, 4 * 5120 + 100},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const bytes bitmap = convert_bytes(convert_blocks, c.tiles, c.width, c.height).file;
-        const unique_file in = temp_file_with(bitmap), out{std::tmpfile()};
-        picture pic;
-        ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
-        const pack_result packed = pack_blocks(pic, out.get());
-        EXPECT_EQ(pack_stage::none, packed.failed);
-        EXPECT_EQ(0, packed.reduced);
-        const bytes tiles = read_all(out.get());
-        EXPECT_EQ(5120u * static_cast<std::size_t>(c.width * c.height), tiles.size());
-        EXPECT_TRUE(bitmap == convert_bytes(convert_blocks, tiles, c.width, c.height).file);
-        EXPECT_TRUE(c.packed_as.empty() || c.packed_as == tiles);
+    std::string dir = (std::filesystem::temp_directory_path() / "quorvex-pack-XXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(dir.data()));
+    const std::string picture = dir + "/p.bmp", old = dir + "/o.tis", made = dir + "/new.tis";
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        bytes bitmap = convert_bytes(convert_blocks, r.tiles, r.width, r.height).file;
+        paint(bitmap, r.tiles, static_cast<std::size_t>(r.width), r.block, r.what);
+        const bytes model(r.tiles.begin(), r.tiles.begin() + static_cast<std::ptrdiff_t>(std::min(r.model_bytes, r.tiles.size())));
+        write_file(picture, r.picture.empty() ? bitmap : r.picture);
+        write_file(old, model);
+        const char* const argv[] = {"quorvex-pack", "--like", old.c_str(), picture.c_str(), r.like == original::replaced ? old.c_str() : made.c_str()};
+        const int skip = r.like == original::none ? 2 : 0;  // then argv[2] stands in for the program's name
+        std::ostringstream out, err;
+        EXPECT_EQ(0, pack_run(5 - skip, argv + skip, {out, err, false}));
+        EXPECT_EQ("Quorvex v1.0 by Velkaran\nTis file written: " + std::to_string(r.width) + " x " + std::to_string(r.height) + " blocks, " + r.says + "\n", out.str());
+        const bytes tiles = read_file(argv[4]);
+        const std::size_t blocks = static_cast<std::size_t>(r.width) * static_cast<std::size_t>(r.height), packed = blocks * 5120;
+        EXPECT_TRUE(bytes(tiles.begin() + static_cast<std::ptrdiff_t>(std::min(packed, tiles.size())), tiles.end()) ==
+                    (r.like == original::none || model.size() < packed ? bytes() : bytes(model.begin() + static_cast<std::ptrdiff_t>(packed), model.end())));
+        EXPECT_EQ(r.says.find("1 reduced") == std::string::npos, bitmap == convert_bytes(convert_blocks, tiles, r.width, r.height).file);
+        for (std::size_t k = 0; r.like != original::none && k < blocks && (k + 1) * 5120 <= model.size(); ++k) {
+            const auto at = [k](const bytes& b) { return b.begin() + static_cast<std::ptrdiff_t>(k * 5120); };
+            const std::size_t differ = std::inner_product(at(tiles), at(tiles) + 5120, at(model), std::size_t{0}, std::plus<>(), std::not_equal_to<>());
+            EXPECT_TRUE(k == r.block && r.what != edit::none ? differ > 0 && differ <= r.bytes_changed : differ == 0) << "record " << k << ": " << differ;
+        }
+        EXPECT_TRUE(r.packed_as.empty() || r.packed_as == tiles);
     }
+    std::filesystem::remove_all(dir);
 }
 
 // A block of more than 256 colours is stored as the reduction makes it: entries blue, green,
