@@ -21,9 +21,17 @@ namespace {
 constexpr int refinement_rounds = 16;
 
 
+// The totals of some pixels: their three channel sums, then their count. 32 bits hold them for
+// up to 2^22 pixels, so that adding the totals of one colour is one vector addition.
+using bin = std::array<std::int32_t, 4>;
+
+void add_to(bin& to, const bin& from) {
+    for (std::size_t k = 0; k < 4; ++k) to[k] += from[k];
+}
+
 struct weighted_colour {
     colour value;
-    std::int64_t count;  // pixels of this colour
+    bin totals;  // of the pixels of this colour
 };
 
 using channel_sums = std::array<std::int64_t, 3>;
@@ -71,8 +79,13 @@ struct colour_box {
     std::int64_t gain = std::numeric_limits<std::int64_t>::min();
 };
 
+std::int64_t explained(const bin& b) {
+    const channel_sums s{b[0], b[1], b[2]};
+    return explained(s, b[3]);
+}
+
 // Per channel and channel value, the totals of a run's colours; all zero between cuts.
-using channel_bins = std::array<std::array<colour_total, 256>, 3>;
+using channel_bins = std::array<std::array<bin, 256>, 3>;
 
 // Finds the cut of colours[begin, end) across one channel that removes the most squared error,
 // from the run's totals per channel value: no sorting.
@@ -83,41 +96,32 @@ colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t beg
     box.end = end;
     std::array<int, 3> first{255, 255, 255};
     std::array<int, 3> last{0, 0, 0};
+    bin total{};
     for (std::size_t i = begin; i < end; ++i) {
-        const auto& c = colours[i];
-        const channel_sums weighted{c.count * c.value[0], c.count * c.value[1], c.count * c.value[2]};
+        const weighted_colour& c = colours[i];
+        add_to(total, c.totals);
         for (std::size_t axis = 0; axis < 3; ++axis) {
-            auto& bin = bins[axis][c.value[axis]];
-            bin.count += c.count;
-            box.total.sums[axis] += weighted[axis];
-            for (std::size_t ch = 0; ch < 3; ++ch) {
-                bin.sums[ch] += weighted[ch];
-            }
+            add_to(bins[axis][c.value[axis]], c.totals);
             first[axis] = std::min(first[axis], int{c.value[axis]});
             last[axis] = std::max(last[axis], int{c.value[axis]});
         }
-        box.total.count += c.count;
     }
-    const std::int64_t before = explained(box.total.sums, box.total.count);
+    box.total = {total[3], {total[0], total[1], total[2]}};
+    const std::int64_t before = explained(total);
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        colour_total lower;
+        bin lower{};
         for (int v = first[axis]; v <= last[axis]; ++v) {
-            auto& bin = bins[axis][static_cast<std::size_t>(v)];
-            if (bin.count == 0) {
+            bin& at = bins[axis][static_cast<std::size_t>(v)];
+            if (at[3] == 0) {
                 continue;
             }
-            lower.count += bin.count;
-            channel_sums upper{};
-            for (std::size_t ch = 0; ch < 3; ++ch) {
-                lower.sums[ch] += bin.sums[ch];
-                upper[ch] = box.total.sums[ch] - lower.sums[ch];
-            }
-            bin = {};
+            add_to(lower, at);
+            at = {};
             if (v == last[axis]) {
                 break;
             }
-            const std::int64_t gain =
-                explained(lower.sums, lower.count) + explained(upper, box.total.count - lower.count) - before;
+            const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
+            const std::int64_t gain = explained(lower) + explained(upper) - before;
             if (gain > box.gain) {
                 box.gain = gain;
                 box.axis = axis;
@@ -330,8 +334,8 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
     std::vector<channel_sums> sums(palette.size());
     std::vector<std::int64_t> counts(palette.size());
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
-        for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.count * c.value[ch];
-        counts[entry] += sign * c.count;
+        for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
+        counts[entry] += sign * c.totals[3];
     };
     for (int round = 0;; ++round) {
         for (std::size_t i = 0; i < colours.size(); ++i) {
@@ -398,10 +402,13 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
     std::vector<std::size_t> colour_of_pixel(pixels.size());
     for (const auto pixel : pixels_by_colour(pixels)) {
         if (colours.empty() || !same_colour(colours.back().value, pixels[pixel])) {
-            colours.push_back({pixels[pixel], 0});
+            colours.push_back({pixels[pixel], {}});
         }
-        ++colours.back().count;
+        ++colours.back().totals[3];
         colour_of_pixel[pixel] = colours.size() - 1;
+    }
+    for (auto& c : colours) {
+        for (std::size_t ch = 0; ch < 3; ++ch) c.totals[ch] = c.totals[3] * c.value[ch];
     }
 
     reduced_colours result;
