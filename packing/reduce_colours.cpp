@@ -3,6 +3,7 @@
 #include "conversion/block_geometry.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -94,38 +95,39 @@ colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t beg
     colour_box box;
     box.begin = begin;
     box.end = end;
-    std::array<int, 3> first{255, 255, 255};
-    std::array<int, 3> last{0, 0, 0};
+    // Which values of each channel the run has, so that the walk below visits only those.
+    std::array<std::array<std::uint64_t, 4>, 3> present{};
     bin total{};
     for (std::size_t i = begin; i < end; ++i) {
         const weighted_colour& c = colours[i];
-        add_to(total, c.totals);
+        const bin totals = c.totals;  // a copy the bins cannot alias, held in one register
+        add_to(total, totals);
         for (std::size_t axis = 0; axis < 3; ++axis) {
-            add_to(bins[axis][c.value[axis]], c.totals);
-            first[axis] = std::min(first[axis], int{c.value[axis]});
-            last[axis] = std::max(last[axis], int{c.value[axis]});
+            const unsigned v = c.value[axis];
+            add_to(bins[axis][v], totals);
+            present[axis][v >> 6] |= std::uint64_t{1} << (v & 63);
         }
     }
     box.total = {total[3], {total[0], total[1], total[2]}};
     const std::int64_t before = explained(total);
     for (std::size_t axis = 0; axis < 3; ++axis) {
         bin lower{};
-        for (int v = first[axis]; v <= last[axis]; ++v) {
-            bin& at = bins[axis][static_cast<std::size_t>(v)];
-            if (at[3] == 0) {
-                continue;
-            }
-            add_to(lower, at);
-            at = {};
-            if (v == last[axis]) {
-                break;
-            }
-            const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
-            const std::int64_t gain = explained(lower) + explained(upper) - before;
-            if (gain > box.gain) {
-                box.gain = gain;
-                box.axis = axis;
-                box.threshold = v;
+        for (std::size_t word = 0; word < 4; ++word) {
+            for (std::uint64_t left = present[axis][word]; left != 0; left &= left - 1) {
+                const auto v = static_cast<int>(64 * word + static_cast<std::size_t>(std::countr_zero(left)));
+                bin& at = bins[axis][static_cast<std::size_t>(v)];
+                add_to(lower, at);
+                at = {};
+                if (lower[3] == total[3]) {
+                    break;  // the last value: no cut above it
+                }
+                const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
+                const std::int64_t gain = explained(lower) + explained(upper) - before;
+                if (gain > box.gain) {
+                    box.gain = gain;
+                    box.axis = axis;
+                    box.threshold = v;
+                }
             }
         }
     }
