@@ -219,6 +219,9 @@ direction widest_direction(const std::vector<colour>& palette) {
     return widest;
 }
 
+// The most entries a palette has.
+constexpr std::size_t palette_size_limit = block_geometry::palette_entries;
+
 // The lowest projection on any of the directions, and how many values projections can take.
 constexpr int lowest_position = -255;
 constexpr std::size_t positions = 4 * 255 + 1;
@@ -237,31 +240,38 @@ struct ordered_palette {
 // Orders the entries of `palette` listed in `subset`, or all of them when it is empty.
 void order_palette(const std::vector<colour>& palette, const direction& axis, ordered_palette& ordered,
                    const std::vector<std::size_t>& subset = {}) {
-    std::vector<std::pair<int, std::size_t>> by_position;
-    for (std::size_t i = 0; i < (subset.empty() ? palette.size() : subset.size()); ++i) {
-        const std::size_t e = subset.empty() ? i : subset[i];
-        by_position.emplace_back(project(axis, palette[e]), e);
-    }
-    std::sort(by_position.begin(), by_position.end());
-    const std::size_t size = by_position.size() + 2 * lanes;
+    const std::size_t count = subset.empty() ? palette.size() : subset.size();
+    const auto entry = [&subset](std::size_t i) { return subset.empty() ? i : subset[i]; };
+    const std::size_t size = count + 2 * lanes;
     ordered.axis = axis;
     ordered.length = squared_length(axis);
     ordered.position.assign(size, far_position);
     std::fill_n(ordered.position.begin(), lanes, -far_position);
     for (auto& ch : ordered.channel) ch.assign(size, far_channel);
     ordered.index.assign(size, 0);
-    for (std::size_t i = 0; i < by_position.size(); ++i) {
-        const auto [position, e] = by_position[i];
-        ordered.position[lanes + i] = position;
-        for (std::size_t ch = 0; ch < 3; ++ch) ordered.channel[ch][lanes + i] = palette[e][ch];
-        ordered.index[lanes + i] = static_cast<int>(e);
+    // A counting sort on the projection, which also gives first_at: count the entries at each
+    // projection, sum the counts up to and including it, and place the entries from the last,
+    // each one place before those of its projection placed so far. Equal projections keep the
+    // order of their entries.
+    std::array<int, palette_size_limit> level_of{};
+    auto& first_at = ordered.first_at;
+    first_at.fill(0);
+    for (std::size_t i = 0; i < count; ++i) {
+        level_of[i] = project(axis, palette[entry(i)]) - lowest_position;
+        ++first_at[static_cast<std::size_t>(level_of[i])];
     }
-    std::size_t next = lanes;
-    for (std::size_t level = 0; level < positions; ++level) {
-        while (next < lanes + by_position.size() && ordered.position[next] < static_cast<int>(level) + lowest_position) {
-            ++next;
-        }
-        ordered.first_at[level] = next;
+    std::size_t below = lanes;
+    for (auto& at : first_at) {
+        below += at;
+        at = below;
+    }
+    for (std::size_t i = count; i-- > 0;) {
+        const auto level = static_cast<std::size_t>(level_of[i]);
+        const std::size_t place = --first_at[level];
+        const std::size_t e = entry(i);
+        ordered.position[place] = static_cast<int>(level) + lowest_position;
+        for (std::size_t ch = 0; ch < 3; ++ch) ordered.channel[ch][place] = palette[e][ch];
+        ordered.index[place] = static_cast<int>(e);
     }
 }
 
