@@ -64,9 +64,21 @@ colour rounded_mean(const channel_sums& s, std::int64_t count) {
     return c;
 }
 
-struct colour_total {
-    std::int64_t count = 0;
-    channel_sums sums{};
+std::int64_t explained(const bin& b) {
+    const channel_sums s{b[0], b[1], b[2]};
+    return explained(s, b[3]);
+}
+
+// One channel value that colours of a run have, and the totals of those colours.
+struct value_total {
+    int value = 0;
+    bin totals{};
+};
+
+// Where a run's values of one channel lie, in ascending order, in the shared list of values.
+struct value_range {
+    std::size_t begin = 0;
+    std::size_t end = 0;
 };
 
 // A run of colours to be cut in two: those whose channel `axis` is at most `threshold` and the
@@ -74,71 +86,87 @@ struct colour_total {
 struct colour_box {
     std::size_t begin = 0;
     std::size_t end = 0;
-    colour_total total;
+    bin total{};
+    std::array<value_range, 3> values;  // per channel
     std::size_t axis = 0;
     int threshold = 0;
     std::int64_t gain = std::numeric_limits<std::int64_t>::min();
 };
 
-std::int64_t explained(const bin& b) {
-    const channel_sums s{b[0], b[1], b[2]};
-    return explained(s, b[3]);
+// Finds the cut of the box across one channel that removes the most squared error, from the
+// totals of its colours at each value of that channel: no sorting.
+void plan_cut(const std::vector<value_total>& values, colour_box& box) {
+    const std::int64_t before = explained(box.total);
+    const bin& total = box.total;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        bin lower{};
+        // No cut above the last value.
+        for (std::size_t k = box.values[axis].begin; k + 1 < box.values[axis].end; ++k) {
+            add_to(lower, values[k].totals);
+            const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
+            const std::int64_t gain = explained(lower) + explained(upper) - before;
+            if (gain > box.gain) {
+                box.gain = gain;
+                box.axis = axis;
+                box.threshold = values[k].value;
+            }
+        }
+    }
 }
 
-// Per channel and channel value, the totals of a run's colours; all zero between cuts.
+// Per channel and channel value, the totals of some colours; all zero between uses.
 using channel_bins = std::array<std::array<bin, 256>, 3>;
 
-// Finds the cut of colours[begin, end) across one channel that removes the most squared error,
-// from the run's totals per channel value: no sorting.
-colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
-                    channel_bins& bins) {
-    colour_box box;
-    box.begin = begin;
-    box.end = end;
-    // Which values of each channel the run has, so that the walk below visits only those.
-    std::array<std::array<std::uint64_t, 4>, 3> present{};
-    bin total{};
+// The values and totals of colours[begin, end) on the channels of `axes`, added to `bins`, and
+// for each of those channels which values they have.
+using value_set = std::array<std::array<std::uint64_t, 4>, 3>;
+value_set add_to_bins(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
+                      const std::array<bool, 3>& axes, channel_bins& bins) {
+    value_set present{};
     for (std::size_t i = begin; i < end; ++i) {
         const weighted_colour& c = colours[i];
         const bin totals = c.totals;  // a copy the bins cannot alias, held in one register
-        add_to(total, totals);
         for (std::size_t axis = 0; axis < 3; ++axis) {
+            if (!axes[axis]) continue;
             const unsigned v = c.value[axis];
             add_to(bins[axis][v], totals);
             present[axis][v >> 6] |= std::uint64_t{1} << (v & 63);
         }
     }
-    box.total = {total[3], {total[0], total[1], total[2]}};
-    const std::int64_t before = explained(total);
-    for (std::size_t axis = 0; axis < 3; ++axis) {
-        bin lower{};
-        for (std::size_t word = 0; word < 4; ++word) {
-            for (std::uint64_t left = present[axis][word]; left != 0; left &= left - 1) {
-                const auto v = static_cast<int>(64 * word + static_cast<std::size_t>(std::countr_zero(left)));
-                bin& at = bins[axis][static_cast<std::size_t>(v)];
-                add_to(lower, at);
-                at = {};
-                if (lower[3] == total[3]) {
-                    break;  // the last value: no cut above it
-                }
-                const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
-                const std::int64_t gain = explained(lower) + explained(upper) - before;
-                if (gain > box.gain) {
-                    box.gain = gain;
-                    box.axis = axis;
-                    box.threshold = v;
-                }
-            }
+    return present;
+}
+
+// Moves the bins of the values in `present` on channel `axis`, in ascending order, to the end
+// of `values`, leaving them zero; returns where they went.
+value_range take_bins(const value_set& present, std::size_t axis, channel_bins& bins,
+                      std::vector<value_total>& values) {
+    const std::size_t begin = values.size();
+    for (std::size_t word = 0; word < 4; ++word) {
+        for (std::uint64_t left = present[axis][word]; left != 0; left &= left - 1) {
+            const std::size_t v = 64 * word + static_cast<std::size_t>(std::countr_zero(left));
+            values.push_back({static_cast<int>(v), bins[axis][v]});
+            bins[axis][v] = {};
         }
     }
-    return box;
+    return {begin, values.size()};
 }
 
 // The first palette: cut the colour box that gains most until there are `wanted` boxes,
 // then take each box's mean. Needs more distinct colours than `wanted`.
+//
+// A cut box's parts need their totals per channel value. On the channel it is cut across,
+// they are the two ends of the box's own. On the others, only the part of fewer colours is
+// added up; the other part's totals are the box's less those, written over the box's.
 std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
     channel_bins bins{};
-    std::vector<colour_box> boxes{plan_cut(colours, 0, colours.size(), bins)};
+    std::vector<value_total> values;
+    colour_box whole;
+    whole.end = colours.size();
+    for (const auto& c : colours) add_to(whole.total, c.totals);
+    const value_set present = add_to_bins(colours, 0, colours.size(), {true, true, true}, bins);
+    for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(present, axis, bins, values);
+    plan_cut(values, whole);
+    std::vector<colour_box> boxes{whole};
     while (boxes.size() < wanted) {
         // A box of one colour has no cut and the least gain; there is always a box of more.
         const auto chosen = std::max_element(boxes.begin(), boxes.end(), [](const colour_box& a, const colour_box& b) {
@@ -151,12 +179,48 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
                                             return c.value[split.axis] <= split.threshold;
                                         });
         const auto middle = static_cast<std::size_t>(cut - colours.begin());
-        *chosen = plan_cut(colours, split.begin, middle, bins);
-        boxes.push_back(plan_cut(colours, middle, split.end, bins));
+        colour_box lower;
+        colour_box upper;
+        lower.begin = split.begin;
+        lower.end = middle;
+        upper.begin = middle;
+        upper.end = split.end;
+        // Across the cut channel: the values up to the threshold, and the rest.
+        const value_range across = split.values[split.axis];
+        std::size_t k = across.begin;
+        for (; values[k].value <= split.threshold; ++k) add_to(lower.total, values[k].totals);
+        for (std::size_t ch = 0; ch < 4; ++ch) upper.total[ch] = split.total[ch] - lower.total[ch];
+        lower.values[split.axis] = {across.begin, k};
+        upper.values[split.axis] = {k, across.end};
+        // Along the other channels: add up the smaller part, subtract it from the box's.
+        const bool lower_smaller = middle - split.begin <= split.end - middle;
+        colour_box& smaller = lower_smaller ? lower : upper;
+        colour_box& larger = lower_smaller ? upper : lower;
+        std::array<bool, 3> others{true, true, true};
+        others[split.axis] = false;
+        const value_set in_smaller = add_to_bins(colours, smaller.begin, smaller.end, others, bins);
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            if (!others[axis]) continue;
+            const value_range had = split.values[axis];
+            std::size_t kept = had.begin;
+            for (std::size_t r = had.begin; r < had.end; ++r) {
+                value_total rest = values[r];
+                const bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
+                for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                if (rest.totals[3] > 0) values[kept++] = rest;
+            }
+            larger.values[axis] = {had.begin, kept};
+            smaller.values[axis] = take_bins(in_smaller, axis, bins, values);
+        }
+        plan_cut(values, lower);
+        plan_cut(values, upper);
+        *chosen = lower;
+        boxes.push_back(upper);
     }
     std::vector<colour> palette(boxes.size());
-    std::transform(boxes.begin(), boxes.end(), palette.begin(),
-                   [](const colour_box& box) { return rounded_mean(box.total.sums, box.total.count); });
+    std::transform(boxes.begin(), boxes.end(), palette.begin(), [](const colour_box& box) {
+        return rounded_mean({box.total[0], box.total[1], box.total[2]}, box.total[3]);
+    });
     return palette;
 }
 
