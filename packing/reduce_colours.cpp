@@ -395,7 +395,7 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     ordered_palette everyone;
     ordered_palette movers;
     order_palette(palette, axis, everyone);
-    std::vector<bool> has_moved(palette.size(), true);
+    std::vector<unsigned char> has_moved(palette.size(), 1);  // a byte each: read for every colour
     // For an entry that stayed put, the squared distance to the nearest that moved. A colour
     // less than half that far from its own entry is nearer to it than to any that moved
     // (triangle inequality), so it needs no search at all.
@@ -428,7 +428,7 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
         for (std::size_t e = 0; e < palette.size(); ++e) {
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
             const colour next = counts[e] > 0 ? rounded_mean(sums[e], counts[e]) : palette[e];
-            has_moved[e] = !same_colour(next, palette[e]);
+            has_moved[e] = same_colour(next, palette[e]) ? 0 : 1;
             if (has_moved[e]) moved_entries.push_back(e);
             palette[e] = next;
         }
