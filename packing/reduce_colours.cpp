@@ -469,21 +469,29 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
 }
 #endif
 
-// Pixel positions in ascending order of colour (blue, then green, then red): one stable
-// counting pass per channel, last channel first.
-std::vector<std::size_t> pixels_by_colour(std::span<const colour> pixels) {
-    std::vector<std::size_t> order(pixels.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::vector<std::size_t> sorted(pixels.size());
+// A pixel's position takes the low bits of its sort key, below its colour.
+constexpr int position_bits = 22;
+
+// Each pixel as its colour above its position, in ascending order of colour (blue, then green,
+// then red): one stable counting pass per channel, last channel first, over the keys
+// themselves; the counts of all three channels come from one reading of the pixels.
+std::vector<std::uint64_t> pixels_by_colour(std::span<const colour> pixels) {
+    std::vector<std::uint64_t> order(pixels.size());
+    std::array<std::array<std::uint32_t, 257>, 3> start{};
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const colour& p = pixels[i];
+        order[i] = (std::uint64_t{p[0]} << 16 | std::uint64_t{p[1]} << 8 | p[2]) << position_bits | i;
+        for (std::size_t ch = 0; ch < 3; ++ch) {
+            auto& counts = start[ch];
+            ++counts[p[ch] + 1U];
+        }
+    }
+    std::vector<std::uint64_t> sorted(pixels.size());
     for (std::size_t ch = 3; ch-- > 0;) {
-        std::array<std::size_t, 257> start{};
-        for (const auto& p : pixels) {
-            ++start[std::size_t{p[ch]} + 1];
-        }
-        std::partial_sum(start.begin(), start.end(), start.begin());
-        for (const auto i : order) {
-            sorted[start[pixels[i][ch]]++] = i;
-        }
+        auto& at = start[ch];
+        std::partial_sum(at.begin(), at.end(), at.begin());
+        const auto shift = static_cast<unsigned>(position_bits) + 8 * (2 - static_cast<unsigned>(ch));
+        for (const auto key : order) sorted[at[(key >> shift) & 255]++] = key;
         order.swap(sorted);
     }
     return order;
@@ -497,13 +505,16 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
 
     // Distinct colours in ascending order, and each pixel's position among them.
     std::vector<weighted_colour> colours;
-    std::vector<std::size_t> colour_of_pixel(pixels.size());
-    for (const auto pixel : pixels_by_colour(pixels)) {
-        if (colours.empty() || !same_colour(colours.back().value, pixels[pixel])) {
+    std::vector<std::uint32_t> colour_of_pixel(pixels.size());
+    std::uint64_t last_colour = ~std::uint64_t{0};
+    for (const auto key : pixels_by_colour(pixels)) {
+        const auto pixel = static_cast<std::size_t>(key & ((std::uint64_t{1} << position_bits) - 1));
+        if (key >> position_bits != last_colour) {
             colours.push_back({pixels[pixel], {}});
+            last_colour = key >> position_bits;
         }
         ++colours.back().totals[3];
-        colour_of_pixel[pixel] = colours.size() - 1;
+        colour_of_pixel[pixel] = static_cast<std::uint32_t>(colours.size() - 1);
     }
     for (auto& c : colours) {
         for (std::size_t ch = 0; ch < 3; ++ch) c.totals[ch] = c.totals[3] * c.value[ch];
