@@ -3,6 +3,7 @@
 #include "conversion/block_geometry.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -21,9 +22,17 @@ namespace {
 constexpr int refinement_rounds = 16;
 
 
+// The totals of some pixels: their three channel sums, then their count. 32 bits hold them for
+// up to 2^22 pixels, so that adding the totals of one colour is one vector addition.
+using bin = std::array<std::int32_t, 4>;
+
+void add_to(bin& to, const bin& from) {
+    for (std::size_t k = 0; k < 4; ++k) to[k] += from[k];
+}
+
 struct weighted_colour {
     colour value;
-    std::int64_t count;  // pixels of this colour
+    bin totals;  // of the pixels of this colour
 };
 
 using channel_sums = std::array<std::int64_t, 3>;
@@ -55,9 +64,21 @@ colour rounded_mean(const channel_sums& s, std::int64_t count) {
     return c;
 }
 
-struct colour_total {
-    std::int64_t count = 0;
-    channel_sums sums{};
+std::int64_t explained(const bin& b) {
+    const channel_sums s{b[0], b[1], b[2]};
+    return explained(s, b[3]);
+}
+
+// One channel value that colours of a run have, and the totals of those colours.
+struct value_total {
+    int value = 0;
+    bin totals{};
+};
+
+// Where a run's values of one channel lie, in ascending order, in the shared list of values.
+struct value_range {
+    std::size_t begin = 0;
+    std::size_t end = 0;
 };
 
 // A run of colours to be cut in two: those whose channel `axis` is at most `threshold` and the
@@ -65,74 +86,87 @@ struct colour_total {
 struct colour_box {
     std::size_t begin = 0;
     std::size_t end = 0;
-    colour_total total;
+    bin total{};
+    std::array<value_range, 3> values;  // per channel
     std::size_t axis = 0;
     int threshold = 0;
     std::int64_t gain = std::numeric_limits<std::int64_t>::min();
 };
 
-// Per channel and channel value, the totals of a run's colours; all zero between cuts.
-using channel_bins = std::array<std::array<colour_total, 256>, 3>;
-
-// Finds the cut of colours[begin, end) across one channel that removes the most squared error,
-// from the run's totals per channel value: no sorting.
-colour_box plan_cut(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
-                    channel_bins& bins) {
-    colour_box box;
-    box.begin = begin;
-    box.end = end;
-    std::array<int, 3> first{255, 255, 255};
-    std::array<int, 3> last{0, 0, 0};
-    for (std::size_t i = begin; i < end; ++i) {
-        const auto& c = colours[i];
-        const channel_sums weighted{c.count * c.value[0], c.count * c.value[1], c.count * c.value[2]};
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            auto& bin = bins[axis][c.value[axis]];
-            bin.count += c.count;
-            box.total.sums[axis] += weighted[axis];
-            for (std::size_t ch = 0; ch < 3; ++ch) {
-                bin.sums[ch] += weighted[ch];
-            }
-            first[axis] = std::min(first[axis], int{c.value[axis]});
-            last[axis] = std::max(last[axis], int{c.value[axis]});
-        }
-        box.total.count += c.count;
-    }
-    const std::int64_t before = explained(box.total.sums, box.total.count);
+// Finds the cut of the box across one channel that removes the most squared error, from the
+// totals of its colours at each value of that channel: no sorting.
+void plan_cut(const std::vector<value_total>& values, colour_box& box) {
+    const std::int64_t before = explained(box.total);
+    const bin& total = box.total;
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        colour_total lower;
-        for (int v = first[axis]; v <= last[axis]; ++v) {
-            auto& bin = bins[axis][static_cast<std::size_t>(v)];
-            if (bin.count == 0) {
-                continue;
-            }
-            lower.count += bin.count;
-            channel_sums upper{};
-            for (std::size_t ch = 0; ch < 3; ++ch) {
-                lower.sums[ch] += bin.sums[ch];
-                upper[ch] = box.total.sums[ch] - lower.sums[ch];
-            }
-            bin = {};
-            if (v == last[axis]) {
-                break;
-            }
-            const std::int64_t gain =
-                explained(lower.sums, lower.count) + explained(upper, box.total.count - lower.count) - before;
+        bin lower{};
+        // No cut above the last value.
+        for (std::size_t k = box.values[axis].begin; k + 1 < box.values[axis].end; ++k) {
+            add_to(lower, values[k].totals);
+            const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
+            const std::int64_t gain = explained(lower) + explained(upper) - before;
             if (gain > box.gain) {
                 box.gain = gain;
                 box.axis = axis;
-                box.threshold = v;
+                box.threshold = values[k].value;
             }
         }
     }
-    return box;
+}
+
+// Per channel and channel value, the totals of some colours; all zero between uses.
+using channel_bins = std::array<std::array<bin, 256>, 3>;
+
+// The values and totals of colours[begin, end) on the channels of `axes`, added to `bins`, and
+// for each of those channels which values they have.
+using value_set = std::array<std::array<std::uint64_t, 4>, 3>;
+value_set add_to_bins(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
+                      const std::array<bool, 3>& axes, channel_bins& bins) {
+    value_set present{};
+    for (std::size_t i = begin; i < end; ++i) {
+        const weighted_colour& c = colours[i];
+        const bin totals = c.totals;  // a copy the bins cannot alias, held in one register
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            if (!axes[axis]) continue;
+            const unsigned v = c.value[axis];
+            add_to(bins[axis][v], totals);
+            present[axis][v >> 6] |= std::uint64_t{1} << (v & 63);
+        }
+    }
+    return present;
+}
+
+// Moves the bins of the values in `present` on channel `axis`, in ascending order, to the end
+// of `values`, leaving them zero; returns where they went.
+value_range take_bins(const value_set& present, std::size_t axis, channel_bins& bins,
+                      std::vector<value_total>& values) {
+    const std::size_t begin = values.size();
+    for (std::size_t word = 0; word < 4; ++word) {
+        for (std::uint64_t left = present[axis][word]; left != 0; left &= left - 1) {
+            const std::size_t v = 64 * word + static_cast<std::size_t>(std::countr_zero(left));
+            values.push_back({static_cast<int>(v), bins[axis][v]});
+            bins[axis][v] = {};
+        }
+    }
+    return {begin, values.size()};
 }
 
 // The first palette: cut the colour box that gains most until there are `wanted` boxes,
 // then take each box's mean. Needs more distinct colours than `wanted`.
+//
+// A cut box's parts need their totals per channel value. On the channel it is cut across,
+// they are the two ends of the box's own. On the others, only the part of fewer colours is
+// added up; the other part's totals are the box's less those, written over the box's.
 std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
     channel_bins bins{};
-    std::vector<colour_box> boxes{plan_cut(colours, 0, colours.size(), bins)};
+    std::vector<value_total> values;
+    colour_box whole;
+    whole.end = colours.size();
+    for (const auto& c : colours) add_to(whole.total, c.totals);
+    const value_set present = add_to_bins(colours, 0, colours.size(), {true, true, true}, bins);
+    for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(present, axis, bins, values);
+    plan_cut(values, whole);
+    std::vector<colour_box> boxes{whole};
     while (boxes.size() < wanted) {
         // A box of one colour has no cut and the least gain; there is always a box of more.
         const auto chosen = std::max_element(boxes.begin(), boxes.end(), [](const colour_box& a, const colour_box& b) {
@@ -145,18 +179,57 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
                                             return c.value[split.axis] <= split.threshold;
                                         });
         const auto middle = static_cast<std::size_t>(cut - colours.begin());
-        *chosen = plan_cut(colours, split.begin, middle, bins);
-        boxes.push_back(plan_cut(colours, middle, split.end, bins));
+        colour_box lower;
+        colour_box upper;
+        lower.begin = split.begin;
+        lower.end = middle;
+        upper.begin = middle;
+        upper.end = split.end;
+        // Across the cut channel: the values up to the threshold, and the rest.
+        const value_range across = split.values[split.axis];
+        std::size_t k = across.begin;
+        for (; values[k].value <= split.threshold; ++k) add_to(lower.total, values[k].totals);
+        for (std::size_t ch = 0; ch < 4; ++ch) upper.total[ch] = split.total[ch] - lower.total[ch];
+        lower.values[split.axis] = {across.begin, k};
+        upper.values[split.axis] = {k, across.end};
+        // Along the other channels: add up the smaller part, subtract it from the box's.
+        const bool lower_smaller = middle - split.begin <= split.end - middle;
+        colour_box& smaller = lower_smaller ? lower : upper;
+        colour_box& larger = lower_smaller ? upper : lower;
+        std::array<bool, 3> others{true, true, true};
+        others[split.axis] = false;
+        const value_set in_smaller = add_to_bins(colours, smaller.begin, smaller.end, others, bins);
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            if (!others[axis]) continue;
+            const value_range had = split.values[axis];
+            std::size_t kept = had.begin;
+            for (std::size_t r = had.begin; r < had.end; ++r) {
+                value_total rest = values[r];
+                const bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
+                for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                if (rest.totals[3] > 0) values[kept++] = rest;
+            }
+            larger.values[axis] = {had.begin, kept};
+            smaller.values[axis] = take_bins(in_smaller, axis, bins, values);
+        }
+        plan_cut(values, lower);
+        plan_cut(values, upper);
+        *chosen = lower;
+        boxes.push_back(upper);
     }
     std::vector<colour> palette(boxes.size());
-    std::transform(boxes.begin(), boxes.end(), palette.begin(),
-                   [](const colour_box& box) { return rounded_mean(box.total.sums, box.total.count); });
+    std::transform(boxes.begin(), boxes.end(), palette.begin(), [](const colour_box& box) {
+        return rounded_mean({box.total[0], box.total[1], box.total[2]}, box.total[3]);
+    });
     return palette;
 }
 
 // The nearest-entry search. A key is a squared distance shifted left by 8 with the entry's
 // index below it, so the least key is the nearest entry and, among equals, the lowest index.
 using search_key = int;
+
+// Farther than every entry: a search from it finds the nearest.
+constexpr search_key no_entry = std::numeric_limits<search_key>::max();
 
 // Entries compared at once: the distances to this many come from one plain loop, which the
 // compiler turns into vector instructions.
@@ -210,6 +283,9 @@ direction widest_direction(const std::vector<colour>& palette) {
     return widest;
 }
 
+// The most entries a palette has.
+constexpr std::size_t palette_size_limit = block_geometry::palette_entries;
+
 // The lowest projection on any of the directions, and how many values projections can take.
 constexpr int lowest_position = -255;
 constexpr std::size_t positions = 4 * 255 + 1;
@@ -228,37 +304,44 @@ struct ordered_palette {
 // Orders the entries of `palette` listed in `subset`, or all of them when it is empty.
 void order_palette(const std::vector<colour>& palette, const direction& axis, ordered_palette& ordered,
                    const std::vector<std::size_t>& subset = {}) {
-    std::vector<std::pair<int, std::size_t>> by_position;
-    for (std::size_t i = 0; i < (subset.empty() ? palette.size() : subset.size()); ++i) {
-        const std::size_t e = subset.empty() ? i : subset[i];
-        by_position.emplace_back(project(axis, palette[e]), e);
-    }
-    std::sort(by_position.begin(), by_position.end());
-    const std::size_t size = by_position.size() + 2 * lanes;
+    const std::size_t count = subset.empty() ? palette.size() : subset.size();
+    const auto entry = [&subset](std::size_t i) { return subset.empty() ? i : subset[i]; };
+    const std::size_t size = count + 2 * lanes;
     ordered.axis = axis;
     ordered.length = squared_length(axis);
     ordered.position.assign(size, far_position);
     std::fill_n(ordered.position.begin(), lanes, -far_position);
     for (auto& ch : ordered.channel) ch.assign(size, far_channel);
     ordered.index.assign(size, 0);
-    for (std::size_t i = 0; i < by_position.size(); ++i) {
-        const auto [position, e] = by_position[i];
-        ordered.position[lanes + i] = position;
-        for (std::size_t ch = 0; ch < 3; ++ch) ordered.channel[ch][lanes + i] = palette[e][ch];
-        ordered.index[lanes + i] = static_cast<int>(e);
+    // A counting sort on the projection, which also gives first_at: count the entries at each
+    // projection, sum the counts up to and including it, and place the entries from the last,
+    // each one place before those of its projection placed so far. Equal projections keep the
+    // order of their entries.
+    std::array<int, palette_size_limit> level_of{};
+    auto& first_at = ordered.first_at;
+    first_at.fill(0);
+    for (std::size_t i = 0; i < count; ++i) {
+        level_of[i] = project(axis, palette[entry(i)]) - lowest_position;
+        ++first_at[static_cast<std::size_t>(level_of[i])];
     }
-    std::size_t next = lanes;
-    for (std::size_t level = 0; level < positions; ++level) {
-        while (next < lanes + by_position.size() && ordered.position[next] < static_cast<int>(level) + lowest_position) {
-            ++next;
-        }
-        ordered.first_at[level] = next;
+    std::size_t below = lanes;
+    for (auto& at : first_at) {
+        below += at;
+        at = below;
+    }
+    for (std::size_t i = count; i-- > 0;) {
+        const auto level = static_cast<std::size_t>(level_of[i]);
+        const std::size_t place = --first_at[level];
+        const std::size_t e = entry(i);
+        ordered.position[place] = static_cast<int>(level) + lowest_position;
+        for (std::size_t ch = 0; ch < 3; ++ch) ordered.channel[ch][place] = palette[e][ch];
+        ordered.index[place] = static_cast<int>(e);
     }
 }
 
 // The least of `best` and the keys of the `lanes` entries whose channels and indices start at
 // the given places.
-search_key chunk_least(const int* channel_0, const int* channel_1, const int* channel_2, const int* index,
+[[gnu::always_inline]] inline search_key chunk_least(const int* channel_0, const int* channel_1, const int* channel_2, const int* index,
                        const std::array<int, 3>& c, search_key best) {
     std::array<search_key, lanes> keys{};
 #pragma GCC unroll 1
@@ -272,21 +355,10 @@ search_key chunk_least(const int* channel_0, const int* channel_1, const int* ch
     return best;
 }
 
-// The squared distance from `c` to the nearest entry of `p`, every entry compared.
-int nearest_distance(const ordered_palette& p, const colour& c) {
-    const std::array<int, 3> value{c[0], c[1], c[2]};
-    search_key least = std::numeric_limits<search_key>::max();
-    for (std::size_t from = lanes; from < p.position.size() - lanes; from += lanes) {
-        least = chunk_least(p.channel[0].data() + from, p.channel[1].data() + from, p.channel[2].data() + from,
-                            p.index.data() + from, value, least);
-    }
-    return least >> 8;
-}
-
 // The least key of the entries of `p` nearer to `c` than `best` and of `best` itself. Two
 // colours whose projections differ by g are at least g * g / length apart, so the walk outward
 // from c's own projection stops on each side once g * g passes length times the best distance.
-search_key nearest_key(const ordered_palette& p, const colour& c, search_key best) {
+[[gnu::always_inline]] inline search_key nearest_key(const ordered_palette& p, const colour& c, search_key best) {
     const int own = project(p.axis, c);
     const std::array<int, 3> value{c[0], c[1], c[2]};
     const auto read_chunk = [&](std::size_t from) {
@@ -312,7 +384,9 @@ search_key nearest_key(const ordered_palette& p, const colour& c, search_key bes
 
 // Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
 // its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
-std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
+// Inlined, with the search, into each build of `refine` below.
+[[gnu::always_inline]] inline std::vector<unsigned char> refine_with(const std::vector<weighted_colour>& colours,
+                                                                     std::vector<colour>& palette) {
     std::vector<unsigned char> nearest(colours.size());
     const direction axis = widest_direction(palette);
     // Every entry, and those that moved in the last round. Entries that stayed put are no
@@ -321,7 +395,7 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
     ordered_palette everyone;
     ordered_palette movers;
     order_palette(palette, axis, everyone);
-    std::vector<bool> has_moved(palette.size(), true);
+    std::vector<unsigned char> has_moved(palette.size(), 1);  // a byte each: read for every colour
     // For an entry that stayed put, the squared distance to the nearest that moved. A colour
     // less than half that far from its own entry is nearer to it than to any that moved
     // (triangle inequality), so it needs no search at all.
@@ -330,8 +404,8 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
     std::vector<channel_sums> sums(palette.size());
     std::vector<std::int64_t> counts(palette.size());
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
-        for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.count * c.value[ch];
-        counts[entry] += sign * c.count;
+        for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
+        counts[entry] += sign * c.totals[3];
     };
     for (int round = 0;; ++round) {
         for (std::size_t i = 0; i < colours.size(); ++i) {
@@ -354,7 +428,7 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
         for (std::size_t e = 0; e < palette.size(); ++e) {
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
             const colour next = counts[e] > 0 ? rounded_mean(sums[e], counts[e]) : palette[e];
-            has_moved[e] = !same_colour(next, palette[e]);
+            has_moved[e] = same_colour(next, palette[e]) ? 0 : 1;
             if (has_moved[e]) moved_entries.push_back(e);
             palette[e] = next;
         }
@@ -363,25 +437,61 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
         }
         order_palette(palette, axis, everyone);
         order_palette(palette, axis, movers, moved_entries);
-        for (std::size_t e = 0; e < palette.size(); ++e) to_movers[e] = has_moved[e] ? 0 : nearest_distance(movers, palette[e]);
+        for (std::size_t e = 0; e < palette.size(); ++e) {
+            to_movers[e] = has_moved[e] ? 0 : nearest_key(movers, palette[e], no_entry) >> 8;
+        }
     }
 }
 
-// Pixel positions in ascending order of colour (blue, then green, then red): one stable
-// counting pass per channel, last channel first.
-std::vector<std::size_t> pixels_by_colour(std::span<const colour> pixels) {
-    std::vector<std::size_t> order(pixels.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::vector<std::size_t> sorted(pixels.size());
+std::vector<unsigned char> refine_portable(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
+    return refine_with(colours, palette);
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// The search is most of the refinement's work. Its eight entries at a time fill one 256-bit
+// register, whose multiplications and minima the processors of the last ten years have, where
+// the instructions every x86-64 has take several each. Same integers, same result.
+__attribute__((target("avx2"))) std::vector<unsigned char> refine_avx2(const std::vector<weighted_colour>& colours,
+                                                                       std::vector<colour>& palette) {
+    return refine_with(colours, palette);
+}
+
+std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2 ? refine_avx2(colours, palette) : refine_portable(colours, palette);
+}
+#else
+std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
+    return refine_portable(colours, palette);
+}
+#endif
+
+// A pixel's position takes the low bits of its sort key, below its colour.
+constexpr int position_bits = 22;
+
+// Each pixel as its colour above its position, in ascending order of colour (blue, then green,
+// then red): one stable counting pass per channel, last channel first, over the keys
+// themselves; the counts of all three channels come from one reading of the pixels.
+std::vector<std::uint64_t> pixels_by_colour(std::span<const colour> pixels) {
+    std::vector<std::uint64_t> order(pixels.size());
+    std::array<std::array<std::uint32_t, 257>, 3> start{};
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const colour& p = pixels[i];
+        order[i] = (std::uint64_t{p[0]} << 16 | std::uint64_t{p[1]} << 8 | p[2]) << position_bits | i;
+        for (std::size_t ch = 0; ch < 3; ++ch) {
+            auto& counts = start[ch];
+            ++counts[p[ch] + 1U];
+        }
+    }
+    std::vector<std::uint64_t> sorted(pixels.size());
     for (std::size_t ch = 3; ch-- > 0;) {
-        std::array<std::size_t, 257> start{};
-        for (const auto& p : pixels) {
-            ++start[std::size_t{p[ch]} + 1];
-        }
-        std::partial_sum(start.begin(), start.end(), start.begin());
-        for (const auto i : order) {
-            sorted[start[pixels[i][ch]]++] = i;
-        }
+        auto& at = start[ch];
+        std::partial_sum(at.begin(), at.end(), at.begin());
+        const auto shift = static_cast<unsigned>(position_bits) + 8 * (2 - static_cast<unsigned>(ch));
+        for (const auto key : order) sorted[at[(key >> shift) & 255]++] = key;
         order.swap(sorted);
     }
     return order;
@@ -395,13 +505,19 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
 
     // Distinct colours in ascending order, and each pixel's position among them.
     std::vector<weighted_colour> colours;
-    std::vector<std::size_t> colour_of_pixel(pixels.size());
-    for (const auto pixel : pixels_by_colour(pixels)) {
-        if (colours.empty() || !same_colour(colours.back().value, pixels[pixel])) {
-            colours.push_back({pixels[pixel], 0});
+    std::vector<std::uint32_t> colour_of_pixel(pixels.size());
+    std::uint64_t last_colour = ~std::uint64_t{0};
+    for (const auto key : pixels_by_colour(pixels)) {
+        const auto pixel = static_cast<std::size_t>(key & ((std::uint64_t{1} << position_bits) - 1));
+        if (key >> position_bits != last_colour) {
+            colours.push_back({pixels[pixel], {}});
+            last_colour = key >> position_bits;
         }
-        ++colours.back().count;
-        colour_of_pixel[pixel] = colours.size() - 1;
+        ++colours.back().totals[3];
+        colour_of_pixel[pixel] = static_cast<std::uint32_t>(colours.size() - 1);
+    }
+    for (auto& c : colours) {
+        for (std::size_t ch = 0; ch < 3; ++ch) c.totals[ch] = c.totals[3] * c.value[ch];
     }
 
     reduced_colours result;
