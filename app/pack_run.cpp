@@ -10,6 +10,7 @@
 #include "app/exit_status.h"
 #include "app/files.h"
 #include "app/messages.h"
+#include "app/output_refusal.h"
 #include "app/pack_options.h"
 #include "app/pack_progress.h"
 #include "conversion/block_geometry.h"
@@ -159,14 +160,7 @@ int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
     // refused by file identity, not by name. The original may be replaced: it is read from the
     // file as it was.
     pending_output output = pending_output::create(command.tiles, job.picture_file);
-    if (output.refused() == pending_output::refusal::is_input) {
-        say(log, messages::cannot_open_output, command.tiles, messages::output_is_input);
-        return exit_status::failure;
-    }
-    if (!output) {
-        say(log, messages::cannot_open_output, command.tiles, cause(output.error()));
-        return exit_status::failure;
-    }
+    if (said_output_refused(output, command.tiles, log, cause(output.error()))) return exit_status::failure;
     return pack_picture(job, output, model_owner);
 }
 
