@@ -80,8 +80,18 @@ std::optional<file_id> identify(const std::string& name) {
     return id;
 }
 
+// The system's reason in the words the C library uses, so that messages read alike everywhere.
 int last_error() {
-    return GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+    switch (GetLastError()) {
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_FILE_EXISTS: return EEXIST;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return ENOENT;
+        case ERROR_INVALID_NAME: return EINVAL;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+        default: return EACCES;
+    }
 }
 
 std::FILE* open_stream(const std::string& name, const char* mode) {
@@ -237,12 +247,15 @@ std::string first_free_name(const std::string& target, Make make) {
 
 stdio_file stdio_file::open(const std::string& name, const char* mode) {
     stdio_file file{open_stream(name, mode)};
-    // Some systems open a folder for reading without complaint; it is never a file to convert.
-    const auto id = file ? identify(file.get()) : std::nullopt;
+    const int error = errno;
+    // Some systems open a folder for reading without complaint, others refuse it as if access
+    // were denied; it is never a file to read, and is named as one.
+    const auto id = file ? identify(file.get()) : identify(name);
     if (id && id->folder) {
-        errno = EISDIR;  // said as the system says it where it refuses a folder itself
+        errno = EISDIR;
         return stdio_file{};
     }
+    errno = error;
     return file;
 }
 
