@@ -8,22 +8,13 @@
 
 #include "conversion/bitmap_header.h"
 #include "conversion/block_pixels.h"
+#include "conversion/file_offsets.h"
 
 namespace quorvex {
 
 namespace {
 
 using namespace block_geometry;
-
-// Offsets reach beyond 2 GiB; the plain fseek takes a long, which is 32 bits on Windows.
-bool seek_to(std::FILE* in, std::int64_t offset) {
-#ifdef _WIN32
-    return _fseeki64(in, offset, SEEK_SET) == 0;
-#else
-    static_assert(sizeof(off_t) >= sizeof(std::int64_t), "build with 64-bit file offsets");
-    return fseeko(in, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
 
 // One owned byte buffer, obtained without exceptions so that running out of memory is an
 // ordinary failed conversion.

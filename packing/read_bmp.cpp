@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "conversion/block_geometry.h"
+#include "conversion/file_offsets.h"
 #include "packing/refusals.h"
 
 namespace quorvex {
@@ -22,17 +23,6 @@ constexpr std::uint32_t rle8 = 1;
 constexpr std::uint32_t rle4 = 2;
 constexpr std::uint32_t masked = 3;
 constexpr std::uint32_t masked_with_alpha = 6;
-
-// Offsets reach beyond 2 GiB; the plain fseek takes a long, which is 32 bits on Windows. An
-// offset here lies within the file, whose size the system gave as a signed 64-bit number.
-bool seek_to(std::FILE* file, std::uint64_t offset) {
-#ifdef _WIN32
-    return _fseeki64(file, static_cast<std::int64_t>(offset), SEEK_SET) == 0;
-#else
-    static_assert(sizeof(off_t) >= sizeof(std::int64_t), "build with 64-bit file offsets");
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
 
 std::uint32_t little_endian(std::span<const unsigned char> data, std::size_t at, std::size_t bytes) {
     std::uint32_t value = 0;
@@ -213,7 +203,8 @@ bool picture_source::read_at(std::uint64_t at, std::span<unsigned char> into) co
         std::copy_n(whole.begin() + static_cast<std::ptrdiff_t>(at), into.size(), into.begin());
         return true;
     }
-    return seek_to(file, at) && std::fread(into.data(), 1, into.size(), file) == into.size();
+    // An offset here lies within the file, whose size the system gave as a signed 64-bit number.
+    return seek_to(file, static_cast<std::int64_t>(at)) && std::fread(into.data(), 1, into.size(), file) == into.size();
 }
 
 std::string read_bmp_header(const picture_source& source, std::int32_t& width, std::int32_t& height,

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "conversion/block_geometry.h"
+#include "conversion/file_offsets.h"
 #include "packing/refusals.h"
 
 // The PNG decoder is built here and nowhere else, for PNG alone, without file access of its
@@ -47,15 +48,9 @@ constexpr stbi_io_callbacks file_callbacks{read_bytes, skip_bytes, at_end};
 
 // The size of `in`, a seekable file, which is left at its start; nothing for a pipe.
 std::optional<std::uint64_t> seekable_size(std::FILE* in) {
-#ifdef _WIN32
-    if (_fseeki64(in, 0, SEEK_END) != 0) return std::nullopt;
-    const std::int64_t end = _ftelli64(in);
-    if (end < 0 || _fseeki64(in, 0, SEEK_SET) != 0) return std::nullopt;
-#else
-    if (fseeko(in, 0, SEEK_END) != 0) return std::nullopt;
-    const off_t end = ftello(in);
-    if (end < 0 || fseeko(in, 0, SEEK_SET) != 0) return std::nullopt;
-#endif
+    if (!seek_to(in, 0, SEEK_END)) return std::nullopt;
+    const std::int64_t end = position_of(in);
+    if (end < 0 || !seek_to(in, 0)) return std::nullopt;
     return static_cast<std::uint64_t>(end);
 }
 
