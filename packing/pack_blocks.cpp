@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <optional>
 #include <mutex>
 #include <span>
@@ -49,10 +51,20 @@ struct colour_table {
     }
 };
 
-// The three bytes of the pixel at `pixel` as one number; the same colour always gives the same
-// number, whatever the byte order, which is all the table asks of it.
+// The colour of the pixel at `pixel` as a table key: its three bytes and a byte of ones, so
+// that no key is zero. Four bytes are read at once, the fourth ignored, so a byte must follow
+// the pixel. The same colour gives the same key; which number that is depends on the byte
+// order, and nothing but the table sees it.
 std::uint32_t colour_key(const unsigned char* pixel) {
-    return std::uint32_t{pixel[0]} << 16 | std::uint32_t{pixel[1]} << 8 | pixel[2];
+    std::uint32_t four = 0;
+    std::memcpy(&four, pixel, sizeof four);
+    return four | (std::endian::native == std::endian::little ? 0xFF000000U : 0xFFU);
+}
+
+// The same for a pixel that may be the last byte of its buffer: the last of a block's row.
+std::uint32_t last_colour_key(const unsigned char* pixel) {
+    const std::array<unsigned char, 4> four{pixel[0], pixel[1], pixel[2], 0};
+    return colour_key(four.data());
 }
 
 // The block's colours did not fit a palette: all its pixels go to the reduction.
@@ -73,6 +85,31 @@ void store_reduced(const block_row& pixels, std::size_t left, record_span record
     std::copy(reduced.indices.begin(), reduced.indices.end(), record.begin() + palette_bytes);
 }
 
+// The palette entry of the colour `marked` (a colour_key) of the pixel at `pixel`: its own,
+// or the next one of `record`'s palette when first met; -1 when the palette is already full.
+[[gnu::always_inline]] inline int entry_of(std::uint32_t marked, const unsigned char* pixel, std::size_t blue,
+                                          record_span record, colour_table& table) {
+    std::size_t slot = (marked * 2654435761U) >> (32 - table_bits);  // Fibonacci hashing
+    // Nearly every colour sits in its own slot or the next: the choice between them takes no
+    // branch, and only a longer run or a new colour takes the loop.
+    slot += table.keys[slot] == marked ? 0U : 1U;
+    if (table.keys[slot] != marked) {
+        slot -= 1;
+        while (table.keys[slot] != marked && table.keys[slot] != 0) ++slot;
+        if (table.keys[slot] == 0) {
+            if (table.used == palette_size) return -1;
+            table.keys[slot] = marked;
+            table.entries[slot] = static_cast<unsigned char>(table.used);
+            unsigned char* entry = record.data() + table.used * entry_bytes;
+            entry[0] = pixel[blue];
+            entry[1] = pixel[1];
+            entry[2] = pixel[2 - blue];
+            table.filled[table.used++] = slot;
+        }
+    }
+    return table.entries[slot];
+}
+
 // Fills `record` from the block of `pixels` whose left edge is pixel column `left`: every
 // colour gets the next palette entry when first met; past 256 colours the block is reduced,
 // and then true is returned.
@@ -80,34 +117,21 @@ bool pack_block(const block_row& pixels, std::size_t left, record_span record, c
     const std::size_t blue = pixels.rgb ? 2 : 0;
     std::fill_n(record.begin(), palette_bytes, 0);
     unsigned char* index = record.data() + palette_bytes;
+    const auto reduce = [&] {
+        table.clear();
+        store_reduced(pixels, left, record);
+        return true;
+    };
     for (std::size_t y = 0; y < side; ++y) {
         const unsigned char* pixel = pixels.first + static_cast<std::ptrdiff_t>(y) * pixels.row_step + left * pixel_bytes;
-        for (std::size_t x = 0; x < side; ++x, pixel += pixel_bytes) {
-            const std::uint32_t marked = colour_key(pixel) | 1U << 24;
-            std::size_t slot = (marked * 2654435761U) >> (32 - table_bits);  // Fibonacci hashing
-            // Nearly every colour sits in its own slot or the next: the choice between them
-            // takes no branch, and only a longer run or a new colour takes the loop.
-            slot += table.keys[slot] == marked ? 0U : 1U;
-            if (table.keys[slot] != marked) {
-                slot -= 1;
-                while (table.keys[slot] != marked && table.keys[slot] != 0) ++slot;
-                if (table.keys[slot] == 0) {
-                    if (table.used == palette_size) {
-                        table.clear();
-                        store_reduced(pixels, left, record);
-                        return true;
-                    }
-                    table.keys[slot] = marked;
-                    table.entries[slot] = static_cast<unsigned char>(table.used);
-                    unsigned char* entry = record.data() + table.used * entry_bytes;
-                    entry[0] = pixel[blue];
-                    entry[1] = pixel[1];
-                    entry[2] = pixel[2 - blue];
-                    table.filled[table.used++] = slot;
-                }
-            }
-            *index++ = table.entries[slot];
+        for (std::size_t x = 0; x + 1 < side; ++x, pixel += pixel_bytes) {
+            const int entry = entry_of(colour_key(pixel), pixel, blue, record, table);
+            if (entry < 0) return reduce();
+            *index++ = static_cast<unsigned char>(entry);
         }
+        const int entry = entry_of(last_colour_key(pixel), pixel, blue, record, table);
+        if (entry < 0) return reduce();
+        *index++ = static_cast<unsigned char>(entry);
     }
     table.clear();
     return false;
