@@ -155,11 +155,12 @@ block_outcome pack_one(const block_row& pixels, std::size_t column, const model_
 
 // Packs the blocks of one block-row at a time on `threads` threads, the calling thread among
 // them, each block into a record slot of its own, and hands the records over in block order on
-// the calling thread, which alone reads and writes. Each thread keeps one colour table; two
-// slots per thread let a thread go on while its last record waits to be written.
+// the calling thread, which alone writes. Each thread keeps one colour table. A thread waits
+// only when every slot holds a record not yet written: with a few slots per thread, threads
+// waited and were woken every few blocks, which cost as much as packing them.
 class packing_crew {
 public:
-    explicit packing_crew(unsigned threads) : slots_(2 * std::size_t{std::max(threads, 1U)}) {
+    explicit packing_crew(unsigned threads) : slots_(std::max<std::size_t>(min_slots, 2 * std::size_t{threads})) {
         for (unsigned t = 1; t < threads; ++t) {
             try {
                 workers_.emplace_back([this] { work(); });
@@ -222,6 +223,8 @@ public:
     }
 
 private:
+    static constexpr std::size_t min_slots = 32;
+
     struct slot {
         std::array<unsigned char, block_geometry::record_bytes> record;
         block_outcome outcome;
@@ -277,40 +280,120 @@ private:
     std::vector<std::jthread> workers_;  // last: stopped and joined before the rest goes
 };
 
+// Hands records to the output several at a time: one write of 80 KB costs the system far
+// less than sixteen of 5 KB, and a record is larger than the output's own buffer.
+class record_writer {
+public:
+    explicit record_writer(std::FILE* out) : out_(out) { pending_.reserve(held_bytes); }
+
+    /// Adds `record`, writing out those held once there are enough; false when a write failed.
+    bool put(std::span<const unsigned char, block_geometry::record_bytes> record) {
+        pending_.insert(pending_.end(), record.begin(), record.end());
+        return pending_.size() < held_bytes || flush();
+    }
+
+    /// Writes out the records held; false when the write failed.
+    bool flush() {
+        if (ok_ && !pending_.empty() && std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) {
+            ok_ = false;
+            error_ = errno;
+        }
+        pending_.clear();
+        return ok_;
+    }
+
+    /// The system's error number of the failed write, kept at once: the threads' hand-over runs
+    /// before the failure is reported.
+    [[nodiscard]] int error() const { return error_; }
+
+private:
+    static constexpr std::size_t held_bytes = 16 * block_geometry::record_bytes;
+    std::FILE* out_;
+    std::vector<unsigned char> pending_;
+    bool ok_ = true;
+    int error_ = 0;
+};
+
+// A block-row as read, and the system's error number when the read failed.
+struct read_row {
+    std::optional<block_row> pixels;
+    int error = 0;
+};
+
+// The block-row to pack next: read on the calling thread, or on a thread of its own while the
+// calling thread packs.
+class row_ahead {
+public:
+    /// Reads block-row `index` into `buffer` on the calling thread.
+    void read(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
+        errno = 0;
+        row_.pixels = read_block_row(pic, index, buffer);
+        row_.error = errno;
+    }
+
+    /// Reads it on a thread of its own, or on the calling thread when the system gives none.
+    void start(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
+        try {
+            reader_ = std::jthread([this, &pic, index, &buffer] { read(pic, index, buffer); });
+        } catch (const std::system_error&) {
+            read(pic, index, buffer);
+        }
+    }
+
+    /// The block-row, once read.
+    read_row take() {
+        if (reader_.joinable()) reader_.join();
+        return row_;
+    }
+
+private:
+    read_row row_;
+    std::jthread reader_;  // last: joined before the rest goes
+};
+
 }  // namespace
 
 pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings) {
-    std::vector<unsigned char> buffer;
     pack_result result;
     const auto fail = [&result](pack_stage stage) {
         result.failed = stage;
         result.error = errno;
         return result;
     };
-    int write_error = 0;  // kept at once: the threads' hand-over runs before the failure is reported
+    record_writer records(out);
     std::optional<model_rows> model;
-    const auto write = [&result, &write_error, &model, out](
-                           std::span<const unsigned char, block_geometry::record_bytes> record, block_outcome outcome) {
+    const auto write = [&result, &records, &model](std::span<const unsigned char, block_geometry::record_bytes> record,
+                                                   block_outcome outcome) {
         if (outcome.reduced) ++result.reduced;
         if (model) count_likeness(outcome.like, result);
-        if (std::fwrite(record.data(), 1, record.size(), out) == record.size()) return true;
-        write_error = errno;
-        return false;
+        return records.put(record);
     };
     const std::size_t rows = static_cast<std::size_t>(pic.height) / side;
     const std::size_t columns = static_cast<std::size_t>(pic.width) / side;
     // More threads than blocks in a row would have nothing to do.
-    packing_crew crew(static_cast<unsigned>(std::min<std::size_t>(settings.threads, columns)));
+    const auto threads = static_cast<unsigned>(std::min<std::size_t>(settings.threads, columns));
+    packing_crew crew(threads);
     if (settings.model != nullptr) model.emplace(settings.model, columns);
+    // With more than one thread, the next block-row is read into the other buffer while this one
+    // is packed, so that no thread waits for the disk between block-rows.
+    const bool read_ahead = threads > 1;
+    std::array<std::vector<unsigned char>, 2> buffers;
+    row_ahead ahead;
+    ahead.read(pic, 0, buffers[0]);
     for (std::size_t index = 0; index < rows; ++index) {
-        errno = 0;
-        const std::optional<block_row> pixels = read_block_row(pic, index, buffer);
-        if (!pixels) return fail(pack_stage::picture);
+        const read_row current = ahead.take();
+        if (!current.pixels) {
+            errno = current.error;
+            return fail(pack_stage::picture);
+        }
         if (model && !model->read_next()) return fail(pack_stage::model);
-        if (!crew.pack_row(*pixels, model ? &*model : nullptr, columns, write)) {
-            errno = write_error;
+        const bool more = index + 1 < rows;
+        if (more && read_ahead) ahead.start(pic, index + 1, buffers[(index + 1) % 2]);
+        if (!crew.pack_row(*current.pixels, model ? &*model : nullptr, columns, write) || !records.flush()) {
+            errno = records.error();
             return fail(pack_stage::output);
         }
+        if (more && !read_ahead) ahead.read(pic, index + 1, buffers[0]);
         if (settings.progress) settings.progress(index + 1, rows);
     }
     // The original's bytes past the picture's records follow, so the output can replace it.

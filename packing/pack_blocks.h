@@ -35,8 +35,9 @@ struct pack_result {
 /// of more colours is reduced to 256. With a model, each block follows the model's record as
 /// pack_like says, and the model's bytes past the picture's records follow them. The blocks
 /// of a block-row are packed on `settings.threads` threads, the calling thread among them,
-/// which alone reads and writes; the bytes are the same whatever the number. The first failed
-/// read or write ends the run. Never opens or closes a file.
+/// which alone writes, while the next block-row is read on a thread of its own (with one
+/// thread, all on the calling one); the bytes are the same whatever the number. The first
+/// failed read or write ends the run. Never opens or closes a file.
 [[nodiscard]] pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings = {});
 
 }  // namespace quorvex
