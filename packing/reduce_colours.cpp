@@ -411,6 +411,10 @@ template <bool leaving_out = false>
     // nearest of all. A colour less than half that far from its own entry is nearer to it than
     // to any of those (triangle inequality), so it needs no search at all.
     std::vector<int> to_rivals(palette.size(), 0);
+    // Per entry, the squared distance to the farthest of its colours, or more; and whether all
+    // of them keep it by the test above, so that none needs even its distance measured.
+    std::vector<int> reach(palette.size(), 0);
+    std::vector<unsigned char> all_keep(palette.size(), 0);
     // Each entry's colours, kept up to date as colours change entries.
     std::vector<channel_sums> sums(palette.size());
     std::vector<std::int64_t> counts(palette.size());
@@ -419,13 +423,20 @@ template <bool leaving_out = false>
         counts[entry] += sign * c.totals[3];
     };
     for (int round = 0;; ++round) {
+        // The reach of an entry whose colours all keep it stands; the others' is measured anew.
+        for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
         for (std::size_t i = 0; i < colours.size(); ++i) {
+            if (all_keep[nearest[i]]) continue;
             const colour& c = colours[i].value;
             const int own_distance = distance(palette[nearest[i]], c);
-            if (4 * own_distance < to_rivals[nearest[i]]) continue;  // keeps its entry: see to_rivals
+            if (4 * own_distance < to_rivals[nearest[i]]) {  // keeps its entry: see to_rivals
+                reach[nearest[i]] = std::max(reach[nearest[i]], own_distance);
+                continue;
+            }
             const search_key own = own_distance << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
+            reach[entry] = std::max(reach[entry], found >> 8);
             if (round == 0 || entry != nearest[i]) {
                 if (round > 0) move_colour(colours[i], nearest[i], -1);
                 move_colour(colours[i], entry, 1);
@@ -452,6 +463,7 @@ template <bool leaving_out = false>
             const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
             to_rivals[e] = (has_moved[e] ? nearest_key<true>(everyone, palette[e], no_entry, self)
                                          : nearest_key(movers, palette[e], no_entry)) >> 8;
+            all_keep[e] = !has_moved[e] && 4 * reach[e] < to_rivals[e] ? 1 : 0;
         }
     }
 }
