@@ -425,7 +425,7 @@ template <bool leaving_out = false>
     for (int round = 0;; ++round) {
         // The reach of an entry whose colours all keep it stands; the others' is measured anew.
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
-        for (std::size_t i = 0; i < colours.size(); ++i) {
+        for (std::size_t i = 0, n = colours.size(); i < n; ++i) {
             if (all_keep[nearest[i]]) continue;
             const colour& c = colours[i].value;
             const int own_distance = distance(palette[nearest[i]], c);
