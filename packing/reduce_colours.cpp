@@ -340,30 +340,40 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
 }
 
 // The least of `best` and the keys of the `lanes` entries whose channels and indices start at
-// the given places.
-[[gnu::always_inline]] inline search_key chunk_least(const int* channel_0, const int* channel_1, const int* channel_2, const int* index,
-                       const std::array<int, 3>& c, search_key best) {
-    std::array<search_key, lanes> keys{};
+// the given places, but for the key `left_out` when `leaving_out`.
+template <bool leaving_out>
+[[gnu::always_inline]] inline search_key chunk_least(const int* channel_0, const int* channel_1, const int* channel_2,
+                                                     const int* index, const std::array<int, 3>& c, search_key best,
+                                                     search_key left_out) {
+    // One loop kept whole, so that the compiler takes the keys as one vector and their least
+    // with a few halvings of it, where keys held in an array are compared one by one. Keys are
+    // not negative, so the one left out becomes all ones as unsigned: a mask, not a choice,
+    // which stays in vectors too.
+    auto least = static_cast<unsigned>(best);
 #pragma GCC unroll 1
     for (std::size_t i = 0; i < lanes; ++i) {
         const int d0 = channel_0[i] - c[0];
         const int d1 = channel_1[i] - c[1];
         const int d2 = channel_2[i] - c[2];
-        keys[i] = (d0 * d0 + d1 * d1 + d2 * d2) << 8 | index[i];
+        auto key = static_cast<unsigned>((d0 * d0 + d1 * d1 + d2 * d2) << 8 | index[i]);
+        if constexpr (leaving_out) key |= 0U - static_cast<unsigned>(key == static_cast<unsigned>(left_out));
+        least = std::min(least, key);
     }
-    for (const search_key k : keys) best = std::min(best, k);
-    return best;
+    return static_cast<search_key>(least);
 }
 
 // The least key of the entries of `p` nearer to `c` than `best` and of `best` itself. Two
 // colours whose projections differ by g are at least g * g / length apart, so the walk outward
 // from c's own projection stops on each side once g * g passes length times the best distance.
-[[gnu::always_inline]] inline search_key nearest_key(const ordered_palette& p, const colour& c, search_key best) {
+// With `leaving_out`, the key `left_out` does not count.
+template <bool leaving_out = false>
+[[gnu::always_inline]] inline search_key nearest_key(const ordered_palette& p, const colour& c, search_key best,
+                                                     search_key left_out = no_entry) {
     const int own = project(p.axis, c);
     const std::array<int, 3> value{c[0], c[1], c[2]};
     const auto read_chunk = [&](std::size_t from) {
-        best = chunk_least(p.channel[0].data() + from, p.channel[1].data() + from, p.channel[2].data() + from,
-                           p.index.data() + from, value, best);
+        best = chunk_least<leaving_out>(p.channel[0].data() + from, p.channel[1].data() + from,
+                                        p.channel[2].data() + from, p.index.data() + from, value, best, left_out);
     };
     std::size_t up = p.first_at[static_cast<std::size_t>(own - lowest_position)];
     std::size_t down = up;
@@ -396,10 +406,15 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     ordered_palette movers;
     order_palette(palette, axis, everyone);
     std::vector<unsigned char> has_moved(palette.size(), 1);  // a byte each: read for every colour
-    // For an entry that stayed put, the squared distance to the nearest that moved. A colour
-    // less than half that far from its own entry is nearer to it than to any that moved
-    // (triangle inequality), so it needs no search at all.
-    std::vector<int> to_movers(palette.size(), 0);
+    // Per entry, the squared distance to the nearest other entry that may have come nearer to
+    // its colours: for one that stayed put, the nearest that moved; for one that moved, the
+    // nearest of all. A colour less than half that far from its own entry is nearer to it than
+    // to any of those (triangle inequality), so it needs no search at all.
+    std::vector<int> to_rivals(palette.size(), 0);
+    // Per entry, the squared distance to the farthest of its colours, or more; and whether all
+    // of them keep it by the test above, so that none needs even its distance measured.
+    std::vector<int> reach(palette.size(), 0);
+    std::vector<unsigned char> all_keep(palette.size(), 0);
     // Each entry's colours, kept up to date as colours change entries.
     std::vector<channel_sums> sums(palette.size());
     std::vector<std::int64_t> counts(palette.size());
@@ -408,13 +423,20 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
         counts[entry] += sign * c.totals[3];
     };
     for (int round = 0;; ++round) {
-        for (std::size_t i = 0; i < colours.size(); ++i) {
+        // The reach of an entry whose colours all keep it stands; the others' is measured anew.
+        for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
+        for (std::size_t i = 0, n = colours.size(); i < n; ++i) {
+            if (all_keep[nearest[i]]) continue;
             const colour& c = colours[i].value;
             const int own_distance = distance(palette[nearest[i]], c);
-            if (4 * own_distance < to_movers[nearest[i]]) continue;  // keeps its entry: see to_movers
+            if (4 * own_distance < to_rivals[nearest[i]]) {  // keeps its entry: see to_rivals
+                reach[nearest[i]] = std::max(reach[nearest[i]], own_distance);
+                continue;
+            }
             const search_key own = own_distance << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
+            reach[entry] = std::max(reach[entry], found >> 8);
             if (round == 0 || entry != nearest[i]) {
                 if (round > 0) move_colour(colours[i], nearest[i], -1);
                 move_colour(colours[i], entry, 1);
@@ -438,7 +460,10 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
         order_palette(palette, axis, everyone);
         order_palette(palette, axis, movers, moved_entries);
         for (std::size_t e = 0; e < palette.size(); ++e) {
-            to_movers[e] = has_moved[e] ? 0 : nearest_key(movers, palette[e], no_entry) >> 8;
+            const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
+            to_rivals[e] = (has_moved[e] ? nearest_key<true>(everyone, palette[e], no_entry, self)
+                                         : nearest_key(movers, palette[e], no_entry)) >> 8;
+            all_keep[e] = !has_moved[e] && 4 * reach[e] < to_rivals[e] ? 1 : 0;
         }
     }
 }
