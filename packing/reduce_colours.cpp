@@ -160,6 +160,9 @@ value_range take_bins(const value_set& present, std::size_t axis, channel_bins& 
 std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
     channel_bins bins{};
     std::vector<value_total> values;
+    // The lists of values reach two to three per colour by the last cut: one allocation, not
+    // a dozen growths that copy them all.
+    values.reserve(3 * colours.size());
     colour_box whole;
     whole.end = colours.size();
     for (const auto& c : colours) add_to(whole.total, c.totals);
