@@ -170,12 +170,21 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(present, axis, bins, values);
     plan_cut(values, whole);
     std::vector<colour_box> boxes{whole};
+    boxes.reserve(wanted);
+    // The boxes' gains and numbers in a heap whose top is the greatest gain, the lowest number
+    // among equals: the order of the boxes alone decides, never the heap's.
+    using ranked_box = std::pair<std::int64_t, std::size_t>;
+    const auto ranks_below = [](const ranked_box& a, const ranked_box& b) {
+        return a.first < b.first || (a.first == b.first && a.second > b.second);
+    };
+    std::vector<ranked_box> ranking{{whole.gain, 0}};
+    ranking.reserve(wanted);
     while (boxes.size() < wanted) {
         // A box of one colour has no cut and the least gain; there is always a box of more.
-        const auto chosen = std::max_element(boxes.begin(), boxes.end(), [](const colour_box& a, const colour_box& b) {
-            return a.gain < b.gain;
-        });
-        const colour_box split = *chosen;
+        std::pop_heap(ranking.begin(), ranking.end(), ranks_below);
+        const std::size_t chosen = ranking.back().second;
+        ranking.pop_back();
+        const colour_box split = boxes[chosen];
         const auto cut = std::partition(colours.begin() + static_cast<std::ptrdiff_t>(split.begin),
                                         colours.begin() + static_cast<std::ptrdiff_t>(split.end),
                                         [&split](const weighted_colour& c) {
@@ -217,7 +226,11 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
         }
         plan_cut(values, lower);
         plan_cut(values, upper);
-        *chosen = lower;
+        boxes[chosen] = lower;
+        ranking.emplace_back(lower.gain, chosen);
+        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
+        ranking.emplace_back(upper.gain, boxes.size());
+        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
         boxes.push_back(upper);
     }
     std::vector<colour> palette(boxes.size());
