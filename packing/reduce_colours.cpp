@@ -96,22 +96,31 @@ struct colour_box {
 // Finds the cut of the box across one channel that removes the most squared error, from the
 // totals of its colours at each value of that channel: no sorting.
 void plan_cut(const std::vector<value_total>& values, colour_box& box) {
-    const std::int64_t before = explained(box.total);
-    const bin& total = box.total;
+    const bin total = box.total;
+    // The best cut so far in locals, which the reads of the values cannot alias, and what its
+    // parts explain: the gain less the box's own, the same for every cut.
+    std::int64_t best = std::numeric_limits<std::int64_t>::min();
+    std::size_t best_axis = 0;
+    int best_threshold = 0;
     for (std::size_t axis = 0; axis < 3; ++axis) {
         bin lower{};
         // No cut above the last value.
-        for (std::size_t k = box.values[axis].begin; k + 1 < box.values[axis].end; ++k) {
-            add_to(lower, values[k].totals);
+        const value_total* const last = values.data() + box.values[axis].end - 1;
+        for (const value_total* v = values.data() + box.values[axis].begin; v < last; ++v) {
+            add_to(lower, v->totals);
             const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
-            const std::int64_t gain = explained(lower) + explained(upper) - before;
-            if (gain > box.gain) {
-                box.gain = gain;
-                box.axis = axis;
-                box.threshold = values[k].value;
+            const std::int64_t explained_by_parts = explained(lower) + explained(upper);
+            if (explained_by_parts > best) {
+                best = explained_by_parts;
+                best_axis = axis;
+                best_threshold = v->value;
             }
         }
     }
+    if (best == std::numeric_limits<std::int64_t>::min()) return;  // one colour: no cut
+    box.gain = best - explained(total);
+    box.axis = best_axis;
+    box.threshold = best_threshold;
 }
 
 // Per channel and channel value, the totals of some colours; all zero between uses.
