@@ -530,6 +530,7 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
 
     // Distinct colours in ascending order, and each pixel's position among them.
     std::vector<weighted_colour> colours;
+    colours.reserve(pixels.size());  // one allocation rather than a dozen growths that copy
     std::vector<std::uint32_t> colour_of_pixel(pixels.size());
     std::uint64_t last_colour = ~std::uint64_t{0};
     for (const auto key : pixels_by_colour(pixels)) {
