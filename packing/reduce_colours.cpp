@@ -129,14 +129,15 @@ using channel_bins = std::array<std::array<bin, 256>, 3>;
 // The values and totals of colours[begin, end) on the channels of `axes`, added to `bins`, and
 // for each of those channels which values they have.
 using value_set = std::array<std::array<std::uint64_t, 4>, 3>;
+// The channels come as a fixed number of them, so that the loop over them unrolls.
+template <std::size_t channels>
 value_set add_to_bins(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
-                      const std::array<bool, 3>& axes, channel_bins& bins) {
+                      const std::array<std::size_t, channels>& axes, channel_bins& bins) {
     value_set present{};
     for (std::size_t i = begin; i < end; ++i) {
         const weighted_colour& c = colours[i];
         const bin totals = c.totals;  // a copy the bins cannot alias, held in one register
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            if (!axes[axis]) continue;
+        for (const std::size_t axis : axes) {
             const unsigned v = c.value[axis];
             add_to(bins[axis][v], totals);
             present[axis][v >> 6] |= std::uint64_t{1} << (v & 63);
@@ -175,7 +176,7 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     colour_box whole;
     whole.end = colours.size();
     for (const auto& c : colours) add_to(whole.total, c.totals);
-    const value_set present = add_to_bins(colours, 0, colours.size(), {true, true, true}, bins);
+    const value_set present = add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
     for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(present, axis, bins, values);
     plan_cut(values, whole);
     std::vector<colour_box> boxes{whole};
@@ -217,11 +218,9 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
         const bool lower_smaller = middle - split.begin <= split.end - middle;
         colour_box& smaller = lower_smaller ? lower : upper;
         colour_box& larger = lower_smaller ? upper : lower;
-        std::array<bool, 3> others{true, true, true};
-        others[split.axis] = false;
+        const std::array<std::size_t, 2> others{split.axis == 0 ? 1U : 0U, split.axis == 2 ? 1U : 2U};
         const value_set in_smaller = add_to_bins(colours, smaller.begin, smaller.end, others, bins);
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            if (!others[axis]) continue;
+        for (const std::size_t axis : others) {
             const value_range had = split.values[axis];
             std::size_t kept = had.begin;
             for (std::size_t r = had.begin; r < had.end; ++r) {
