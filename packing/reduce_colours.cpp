@@ -64,11 +64,6 @@ colour rounded_mean(const channel_sums& s, std::int64_t count) {
     return c;
 }
 
-std::int64_t explained(const bin& b) {
-    const channel_sums s{b[0], b[1], b[2]};
-    return explained(s, b[3]);
-}
-
 // One channel value that colours of a run have, and the totals of those colours.
 struct value_total {
     int value = 0;
@@ -96,20 +91,25 @@ struct colour_box {
 // Finds the cut of the box across one channel that removes the most squared error, from the
 // totals of its colours at each value of that channel: no sorting.
 void plan_cut(const std::vector<value_total>& values, colour_box& box) {
-    const bin total = box.total;
+    // In 64 bits from the start: the squares need them, and widening once beats widening each
+    // cut's totals.
+    const channel_sums total{box.total[0], box.total[1], box.total[2]};
+    const std::int64_t count = box.total[3];
     // The best cut so far in locals, which the reads of the values cannot alias, and what its
     // parts explain: the gain less the box's own, the same for every cut.
     std::int64_t best = std::numeric_limits<std::int64_t>::min();
     std::size_t best_axis = 0;
     int best_threshold = 0;
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        bin lower{};
+        channel_sums lower{};
+        std::int64_t lower_count = 0;
         // No cut above the last value.
         const value_total* const last = values.data() + box.values[axis].end - 1;
         for (const value_total* v = values.data() + box.values[axis].begin; v < last; ++v) {
-            add_to(lower, v->totals);
-            const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
-            const std::int64_t explained_by_parts = explained(lower) + explained(upper);
+            for (std::size_t ch = 0; ch < 3; ++ch) lower[ch] += v->totals[ch];
+            lower_count += v->totals[3];
+            const channel_sums upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2]};
+            const std::int64_t explained_by_parts = explained(lower, lower_count) + explained(upper, count - lower_count);
             if (explained_by_parts > best) {
                 best = explained_by_parts;
                 best_axis = axis;
@@ -118,7 +118,7 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
         }
     }
     if (best == std::numeric_limits<std::int64_t>::min()) return;  // one colour: no cut
-    box.gain = best - explained(total);
+    box.gain = best - explained(total, count);
     box.axis = best_axis;
     box.threshold = best_threshold;
 }
