@@ -95,8 +95,8 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
     // cut's totals.
     const channel_sums total{box.total[0], box.total[1], box.total[2]};
     const std::int64_t count = box.total[3];
-    // The best cut so far in locals, which the reads of the values cannot alias, and what its
-    // parts explain: the gain less the box's own, the same for every cut.
+    // The best cut so far stays in locals, since stores to the box might alias the values read,
+    // and is ranked by what its parts explain: its gain plus the box's own, the same for all.
     std::int64_t best = std::numeric_limits<std::int64_t>::min();
     std::size_t best_axis = 0;
     int best_threshold = 0;
