@@ -126,37 +126,27 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
 // Per channel and channel value, the totals of some colours; all zero between uses.
 using channel_bins = std::array<std::array<bin, 256>, 3>;
 
-// The values and totals of colours[begin, end) on the channels of `axes`, added to `bins`, and
-// for each of those channels which values they have.
-using value_set = std::array<std::array<std::uint64_t, 4>, 3>;
-// The channels come as a fixed number of them, so that the loop over them unrolls.
+// The totals of colours[begin, end) per value of each channel of `axes`, added to `bins`. The
+// channels come as a fixed number of them, so that the loop over them unrolls.
 template <std::size_t channels>
-value_set add_to_bins(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
-                      const std::array<std::size_t, channels>& axes, channel_bins& bins) {
-    value_set present{};
+void add_to_bins(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
+                 const std::array<std::size_t, channels>& axes, channel_bins& bins) {
     for (std::size_t i = begin; i < end; ++i) {
         const weighted_colour& c = colours[i];
         const bin totals = c.totals;  // a copy the bins cannot alias, held in one register
-        for (const std::size_t axis : axes) {
-            const unsigned v = c.value[axis];
-            add_to(bins[axis][v], totals);
-            present[axis][v >> 6] |= std::uint64_t{1} << (v & 63);
-        }
+        for (const std::size_t axis : axes) add_to(bins[axis][c.value[axis]], totals);
     }
-    return present;
 }
 
-// Moves the bins of the values in `present` on channel `axis`, in ascending order, to the end
+// Moves the bins of channel `axis` that hold pixels, in ascending order of value, to the end
 // of `values`, leaving them zero; returns where they went.
-value_range take_bins(const value_set& present, std::size_t axis, channel_bins& bins,
-                      std::vector<value_total>& values) {
+value_range take_bins(std::size_t axis, channel_bins& bins, std::vector<value_total>& values) {
     const std::size_t begin = values.size();
-    for (std::size_t word = 0; word < 4; ++word) {
-        for (std::uint64_t left = present[axis][word]; left != 0; left &= left - 1) {
-            const std::size_t v = 64 * word + static_cast<std::size_t>(std::countr_zero(left));
-            values.push_back({static_cast<int>(v), bins[axis][v]});
-            bins[axis][v] = {};
-        }
+    for (std::size_t v = 0; v < bins[axis].size(); ++v) {
+        bin& taken = bins[axis][v];
+        if (taken[3] == 0) continue;
+        values.push_back({static_cast<int>(v), taken});
+        taken = {};
     }
     return {begin, values.size()};
 }
@@ -176,8 +166,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     colour_box whole;
     whole.end = colours.size();
     for (const auto& c : colours) add_to(whole.total, c.totals);
-    const value_set present = add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
-    for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(present, axis, bins, values);
+    add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
+    for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(axis, bins, values);
     plan_cut(values, whole);
     std::vector<colour_box> boxes{whole};
     boxes.reserve(wanted);
@@ -219,18 +209,26 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
         colour_box& smaller = lower_smaller ? lower : upper;
         colour_box& larger = lower_smaller ? upper : lower;
         const std::array<std::size_t, 2> others{split.axis == 0 ? 1U : 0U, split.axis == 2 ? 1U : 2U};
-        const value_set in_smaller = add_to_bins(colours, smaller.begin, smaller.end, others, bins);
+        add_to_bins(colours, smaller.begin, smaller.end, others, bins);
         for (const std::size_t axis : others) {
+            // The smaller part's values are among the box's, in the same order: one pass over
+            // the box's moves the smaller part's bins to the end of the list and leaves the
+            // rest in place for the larger part.
             const value_range had = split.values[axis];
+            const std::size_t taken_from = values.size();
             std::size_t kept = had.begin;
             for (std::size_t r = had.begin; r < had.end; ++r) {
                 value_total rest = values[r];
-                const bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
-                for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
+                if (taken[3] > 0) {
+                    values.push_back({rest.value, taken});
+                    for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                    taken = {};
+                }
                 if (rest.totals[3] > 0) values[kept++] = rest;
             }
             larger.values[axis] = {had.begin, kept};
-            smaller.values[axis] = take_bins(in_smaller, axis, bins, values);
+            smaller.values[axis] = {taken_from, values.size()};
         }
         plan_cut(values, lower);
         plan_cut(values, upper);
