@@ -64,11 +64,6 @@ colour rounded_mean(const channel_sums& s, std::int64_t count) {
     return c;
 }
 
-std::int64_t explained(const bin& b) {
-    const channel_sums s{b[0], b[1], b[2]};
-    return explained(s, b[3]);
-}
-
 // One channel value that colours of a run have, and the totals of those colours.
 struct value_total {
     int value = 0;
@@ -96,57 +91,62 @@ struct colour_box {
 // Finds the cut of the box across one channel that removes the most squared error, from the
 // totals of its colours at each value of that channel: no sorting.
 void plan_cut(const std::vector<value_total>& values, colour_box& box) {
-    const std::int64_t before = explained(box.total);
-    const bin& total = box.total;
+    // In 64 bits from the start: the squares need them, and widening once beats widening each
+    // cut's totals.
+    const channel_sums total{box.total[0], box.total[1], box.total[2]};
+    const std::int64_t count = box.total[3];
+    // The best cut so far stays in locals, since stores to the box might alias the values read,
+    // and is ranked by what its parts explain: its gain plus the box's own, the same for all.
+    std::int64_t best = std::numeric_limits<std::int64_t>::min();
+    std::size_t best_axis = 0;
+    int best_threshold = 0;
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        bin lower{};
+        channel_sums lower{};
+        std::int64_t lower_count = 0;
         // No cut above the last value.
-        for (std::size_t k = box.values[axis].begin; k + 1 < box.values[axis].end; ++k) {
-            add_to(lower, values[k].totals);
-            const bin upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2], total[3] - lower[3]};
-            const std::int64_t gain = explained(lower) + explained(upper) - before;
-            if (gain > box.gain) {
-                box.gain = gain;
-                box.axis = axis;
-                box.threshold = values[k].value;
+        const value_total* const last = values.data() + box.values[axis].end - 1;
+        for (const value_total* v = values.data() + box.values[axis].begin; v < last; ++v) {
+            for (std::size_t ch = 0; ch < 3; ++ch) lower[ch] += v->totals[ch];
+            lower_count += v->totals[3];
+            const channel_sums upper{total[0] - lower[0], total[1] - lower[1], total[2] - lower[2]};
+            const std::int64_t explained_by_parts = explained(lower, lower_count) + explained(upper, count - lower_count);
+            if (explained_by_parts > best) {
+                best = explained_by_parts;
+                best_axis = axis;
+                best_threshold = v->value;
             }
         }
     }
+    if (best == std::numeric_limits<std::int64_t>::min()) return;  // one colour: no cut
+    box.gain = best - explained(total, count);
+    box.axis = best_axis;
+    box.threshold = best_threshold;
 }
 
 // Per channel and channel value, the totals of some colours; all zero between uses.
 using channel_bins = std::array<std::array<bin, 256>, 3>;
 
-// The values and totals of colours[begin, end) on the channels of `axes`, added to `bins`, and
-// for each of those channels which values they have.
-using value_set = std::array<std::array<std::uint64_t, 4>, 3>;
-value_set add_to_bins(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
-                      const std::array<bool, 3>& axes, channel_bins& bins) {
-    value_set present{};
+// The totals of colours[begin, end) per value of each channel of `axes`, added to `bins`. The
+// channels come as a fixed number of them, so that the loop over them unrolls.
+template <std::size_t channels>
+void add_to_bins(const std::vector<weighted_colour>& colours, std::size_t begin, std::size_t end,
+                 const std::array<std::size_t, channels>& axes, channel_bins& bins) {
     for (std::size_t i = begin; i < end; ++i) {
         const weighted_colour& c = colours[i];
         const bin totals = c.totals;  // a copy the bins cannot alias, held in one register
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            if (!axes[axis]) continue;
-            const unsigned v = c.value[axis];
-            add_to(bins[axis][v], totals);
-            present[axis][v >> 6] |= std::uint64_t{1} << (v & 63);
-        }
+        for (const std::size_t axis : axes) add_to(bins[axis][c.value[axis]], totals);
     }
-    return present;
 }
 
-// Moves the bins of the values in `present` on channel `axis`, in ascending order, to the end
+// Moves the bins of channel `axis` that hold pixels, in ascending order of value, to the end
 // of `values`, leaving them zero; returns where they went.
-value_range take_bins(const value_set& present, std::size_t axis, channel_bins& bins,
-                      std::vector<value_total>& values) {
+value_range take_bins(std::size_t axis, channel_bins& bins, std::vector<value_total>& values) {
     const std::size_t begin = values.size();
-    for (std::size_t word = 0; word < 4; ++word) {
-        for (std::uint64_t left = present[axis][word]; left != 0; left &= left - 1) {
-            const std::size_t v = 64 * word + static_cast<std::size_t>(std::countr_zero(left));
-            values.push_back({static_cast<int>(v), bins[axis][v]});
-            bins[axis][v] = {};
-        }
+    for (std::size_t v = 0; v < bins[axis].size(); ++v) {
+        bin& taken = bins[axis][v];
+        if (taken[3] == 0) continue;
+        values.push_back({static_cast<int>(v), taken});
+        taken = {};
     }
     return {begin, values.size()};
 }
@@ -160,19 +160,31 @@ value_range take_bins(const value_set& present, std::size_t axis, channel_bins& 
 std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
     channel_bins bins{};
     std::vector<value_total> values;
+    // The lists of values reach two to three per colour by the last cut: one allocation, not
+    // a dozen growths that copy them all.
+    values.reserve(3 * colours.size());
     colour_box whole;
     whole.end = colours.size();
     for (const auto& c : colours) add_to(whole.total, c.totals);
-    const value_set present = add_to_bins(colours, 0, colours.size(), {true, true, true}, bins);
-    for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(present, axis, bins, values);
+    add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
+    for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(axis, bins, values);
     plan_cut(values, whole);
     std::vector<colour_box> boxes{whole};
+    boxes.reserve(wanted);
+    // The boxes' gains and numbers in a heap whose top is the greatest gain, the lowest number
+    // among equals: the order of the boxes alone decides, never the heap's.
+    using ranked_box = std::pair<std::int64_t, std::size_t>;
+    const auto ranks_below = [](const ranked_box& a, const ranked_box& b) {
+        return a.first < b.first || (a.first == b.first && a.second > b.second);
+    };
+    std::vector<ranked_box> ranking{{whole.gain, 0}};
+    ranking.reserve(wanted);
     while (boxes.size() < wanted) {
         // A box of one colour has no cut and the least gain; there is always a box of more.
-        const auto chosen = std::max_element(boxes.begin(), boxes.end(), [](const colour_box& a, const colour_box& b) {
-            return a.gain < b.gain;
-        });
-        const colour_box split = *chosen;
+        std::pop_heap(ranking.begin(), ranking.end(), ranks_below);
+        const std::size_t chosen = ranking.back().second;
+        ranking.pop_back();
+        const colour_box split = boxes[chosen];
         const auto cut = std::partition(colours.begin() + static_cast<std::ptrdiff_t>(split.begin),
                                         colours.begin() + static_cast<std::ptrdiff_t>(split.end),
                                         [&split](const weighted_colour& c) {
@@ -196,25 +208,35 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
         const bool lower_smaller = middle - split.begin <= split.end - middle;
         colour_box& smaller = lower_smaller ? lower : upper;
         colour_box& larger = lower_smaller ? upper : lower;
-        std::array<bool, 3> others{true, true, true};
-        others[split.axis] = false;
-        const value_set in_smaller = add_to_bins(colours, smaller.begin, smaller.end, others, bins);
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            if (!others[axis]) continue;
+        const std::array<std::size_t, 2> others{split.axis == 0 ? 1U : 0U, split.axis == 2 ? 1U : 2U};
+        add_to_bins(colours, smaller.begin, smaller.end, others, bins);
+        for (const std::size_t axis : others) {
+            // The smaller part's values are among the box's, in the same order: one pass over
+            // the box's moves the smaller part's bins to the end of the list and leaves the
+            // rest in place for the larger part.
             const value_range had = split.values[axis];
+            const std::size_t taken_from = values.size();
             std::size_t kept = had.begin;
             for (std::size_t r = had.begin; r < had.end; ++r) {
                 value_total rest = values[r];
-                const bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
-                for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
+                if (taken[3] > 0) {
+                    values.push_back({rest.value, taken});
+                    for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                    taken = {};
+                }
                 if (rest.totals[3] > 0) values[kept++] = rest;
             }
             larger.values[axis] = {had.begin, kept};
-            smaller.values[axis] = take_bins(in_smaller, axis, bins, values);
+            smaller.values[axis] = {taken_from, values.size()};
         }
         plan_cut(values, lower);
         plan_cut(values, upper);
-        *chosen = lower;
+        boxes[chosen] = lower;
+        ranking.emplace_back(lower.gain, chosen);
+        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
+        ranking.emplace_back(upper.gain, boxes.size());
+        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
         boxes.push_back(upper);
     }
     std::vector<colour> palette(boxes.size());
@@ -530,6 +552,7 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
 
     // Distinct colours in ascending order, and each pixel's position among them.
     std::vector<weighted_colour> colours;
+    colours.reserve(pixels.size());  // one allocation rather than a dozen growths that copy
     std::vector<std::uint32_t> colour_of_pixel(pixels.size());
     std::uint64_t last_colour = ~std::uint64_t{0};
     for (const auto key : pixels_by_colour(pixels)) {
