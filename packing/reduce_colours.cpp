@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <utility>
 
@@ -520,25 +521,31 @@ std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, s
 constexpr int position_bits = 22;
 
 // Each pixel as its colour above its position, in ascending order of colour (blue, then green,
-// then red): one stable counting pass per channel, last channel first, over the keys
-// themselves; the counts of all three channels come from one reading of the pixels.
-std::vector<std::uint64_t> pixels_by_colour(std::span<const colour> pixels) {
-    std::vector<std::uint64_t> order(pixels.size());
+// then red): one stable counting pass per channel, last channel first. The counts of all three
+// channels come from one reading of the pixels, and the first pass makes the keys as it places
+// them. Both lists are written in full before they are read, so neither is cleared first.
+std::unique_ptr<std::uint64_t[]> pixels_by_colour(std::span<const colour> pixels) {
     std::array<std::array<std::uint32_t, 257>, 3> start{};
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const colour& p = pixels[i];
-        order[i] = (std::uint64_t{p[0]} << 16 | std::uint64_t{p[1]} << 8 | p[2]) << position_bits | i;
+    for (const colour& p : pixels) {
         for (std::size_t ch = 0; ch < 3; ++ch) {
             auto& counts = start[ch];
             ++counts[p[ch] + 1U];
         }
     }
-    std::vector<std::uint64_t> sorted(pixels.size());
-    for (std::size_t ch = 3; ch-- > 0;) {
+    for (auto& at : start) std::partial_sum(at.begin(), at.end(), at.begin());
+    auto order = std::make_unique_for_overwrite<std::uint64_t[]>(pixels.size());
+    auto sorted = std::make_unique_for_overwrite<std::uint64_t[]>(pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const colour& p = pixels[i];
+        order[start[2][p[2]]++] = (std::uint64_t{p[0]} << 16 | std::uint64_t{p[1]} << 8 | p[2]) << position_bits | i;
+    }
+    for (std::size_t ch = 2; ch-- > 0;) {
         auto& at = start[ch];
-        std::partial_sum(at.begin(), at.end(), at.begin());
         const auto shift = static_cast<unsigned>(position_bits) + 8 * (2 - static_cast<unsigned>(ch));
-        for (const auto key : order) sorted[at[(key >> shift) & 255]++] = key;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            const std::uint64_t key = order[i];
+            sorted[at[(key >> shift) & 255]++] = key;
+        }
         order.swap(sorted);
     }
     return order;
@@ -553,9 +560,12 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
     // Distinct colours in ascending order, and each pixel's position among them.
     std::vector<weighted_colour> colours;
     colours.reserve(pixels.size());  // one allocation rather than a dozen growths that copy
-    std::vector<std::uint32_t> colour_of_pixel(pixels.size());
+    // Every pixel's place is written below before it is read.
+    const auto colour_of_pixel = std::make_unique_for_overwrite<std::uint32_t[]>(pixels.size());
     std::uint64_t last_colour = ~std::uint64_t{0};
-    for (const auto key : pixels_by_colour(pixels)) {
+    const auto by_colour = pixels_by_colour(pixels);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const std::uint64_t key = by_colour[i];
         const auto pixel = static_cast<std::size_t>(key & ((std::uint64_t{1} << position_bits) - 1));
         if (key >> position_bits != last_colour) {
             colours.push_back({pixels[pixel], {}});
@@ -579,10 +589,8 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
         result.palette = cut_palette(colours, wanted);
         entry_of_colour = refine(colours, result.palette);
     }
-    result.indices.reserve(pixels.size());
-    for (const auto c : colour_of_pixel) {
-        result.indices.push_back(entry_of_colour[c]);
-    }
+    result.indices.resize(pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) result.indices[i] = entry_of_colour[colour_of_pixel[i]];
     return result;
 }
 
