@@ -84,6 +84,8 @@ TEST(ReduceColours, MapsToTheNearestEntryAndReachesTheBestGroupingOfAFewColours)
             add(sums[reduced.indices[i]], pixels[i]);
         }
         EXPECT_TRUE(c.is == random || (c.distinct_or_seed <= c.max_colours) == (error == 0));
+        // A palette of every colour lists them in ascending order, whatever order they are met in.
+        EXPECT_TRUE(c.is == random || c.distinct_or_seed > c.max_colours || std::is_sorted(reduced.palette.begin(), reduced.palette.end()));
         // Refined to the end: every entry in use is the best colour for its pixels.
         for (std::size_t e = 0; e < sums.size(); ++e) EXPECT_TRUE(sums[e][3] == 0 || best_colour(sums[e]) == reduced.palette[e]);
         // The palette depends on the colours and their counts alone, not on the pixels' order.
