@@ -444,30 +444,30 @@ template <bool leaving_out = false>
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
     };
-    for (int round = 0;; ++round) {
-        // The reach of an entry whose colours all keep it stands; the others' is measured anew.
-        for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
-        for (std::size_t i = 0, n = colours.size(); i < n; ++i) {
-            if (all_keep[nearest[i]]) continue;
-            const colour& c = colours[i].value;
-            const int own_distance = distance(palette[nearest[i]], c);
-            if (4 * own_distance < to_rivals[nearest[i]]) {  // keeps its entry: see to_rivals
-                reach[nearest[i]] = std::max(reach[nearest[i]], own_distance);
-                continue;
-            }
-            const search_key own = own_distance << 8 | nearest[i];
-            const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
-            const auto entry = static_cast<std::size_t>(found & 255);
-            reach[entry] = std::max(reach[entry], found >> 8);
-            if (round == 0 || entry != nearest[i]) {
-                if (round > 0) move_colour(colours[i], nearest[i], -1);
-                move_colour(colours[i], entry, 1);
-                nearest[i] = static_cast<unsigned char>(entry);
-            }
+    const auto measure_rivals = [&](std::size_t e) __attribute__((always_inline)) {
+        const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
+        to_rivals[e] = (has_moved[e] ? nearest_key<true>(everyone, palette[e], no_entry, self)
+                                     : nearest_key(movers, palette[e], no_entry)) >> 8;
+    };
+    // The first round, where every entry counts as moved. The colours come in ascending order
+    // of value, so the entry of the one before is a good guess, often near enough to need no
+    // search; and a search from it starts with a tight bound.
+    for (std::size_t e = 0; e < palette.size(); ++e) measure_rivals(e);
+    for (std::size_t i = 0, n = colours.size(), guess = 0; i < n; ++i) {
+        const colour& c = colours[i].value;
+        int found = distance(palette[guess], c);
+        std::size_t entry = guess;
+        if (4 * found >= to_rivals[guess]) {
+            const search_key key = nearest_key(everyone, c, found << 8 | static_cast<int>(guess));
+            entry = static_cast<std::size_t>(key & 255);
+            found = key >> 8;
         }
-        if (round == refinement_rounds) {
-            return nearest;
-        }
+        reach[entry] = std::max(reach[entry], found);
+        move_colour(colours[i], entry, 1);
+        nearest[i] = static_cast<unsigned char>(entry);
+        guess = entry;
+    }
+    for (int round = 1;; ++round) {
         std::vector<std::size_t> moved_entries;
         for (std::size_t e = 0; e < palette.size(); ++e) {
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
@@ -482,10 +482,31 @@ template <bool leaving_out = false>
         order_palette(palette, axis, everyone);
         order_palette(palette, axis, movers, moved_entries);
         for (std::size_t e = 0; e < palette.size(); ++e) {
-            const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
-            to_rivals[e] = (has_moved[e] ? nearest_key<true>(everyone, palette[e], no_entry, self)
-                                         : nearest_key(movers, palette[e], no_entry)) >> 8;
+            measure_rivals(e);
             all_keep[e] = !has_moved[e] && 4 * reach[e] < to_rivals[e] ? 1 : 0;
+        }
+        // The reach of an entry whose colours all keep it stands; the others' is measured anew.
+        for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
+        for (std::size_t i = 0, n = colours.size(); i < n; ++i) {
+            if (all_keep[nearest[i]]) continue;
+            const colour& c = colours[i].value;
+            const int own_distance = distance(palette[nearest[i]], c);
+            if (4 * own_distance < to_rivals[nearest[i]]) {  // keeps its entry: see to_rivals
+                reach[nearest[i]] = std::max(reach[nearest[i]], own_distance);
+                continue;
+            }
+            const search_key own = own_distance << 8 | nearest[i];
+            const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
+            const auto entry = static_cast<std::size_t>(found & 255);
+            reach[entry] = std::max(reach[entry], found >> 8);
+            if (entry != nearest[i]) {
+                move_colour(colours[i], nearest[i], -1);
+                move_colour(colours[i], entry, 1);
+                nearest[i] = static_cast<unsigned char>(entry);
+            }
+        }
+        if (round == refinement_rounds) {
+            return nearest;
         }
     }
 }
