@@ -414,6 +414,15 @@ template <bool leaving_out = false>
     return best;
 }
 
+// The first of colours [from, n) whose entry does not keep all its colours, or n. Most colours
+// are passed over here in later rounds: a loop of its own keeps its few values in registers,
+// where the refinement's loop has too many.
+[[gnu::noinline]] std::size_t first_unsettled(const unsigned char* entry_of, const unsigned char* all_keep,
+                                              std::size_t from, std::size_t n) {
+    while (from < n && all_keep[entry_of[from]] != 0) ++from;
+    return from;
+}
+
 // Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
 // its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
 // Inlined, with the search, into each build of `refine` below.
@@ -487,8 +496,9 @@ template <bool leaving_out = false>
         }
         // The reach of an entry whose colours all keep it stands; the others' is measured anew.
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
-        for (std::size_t i = 0, n = colours.size(); i < n; ++i) {
-            if (all_keep[nearest[i]]) continue;
+        for (std::size_t i = 0, n = colours.size();; ++i) {
+            i = first_unsettled(nearest.data(), all_keep.data(), i, n);
+            if (i == n) break;
             const colour& c = colours[i].value;
             const int own_distance = distance(palette[nearest[i]], c);
             if (4 * own_distance < to_rivals[nearest[i]]) {  // keeps its entry: see to_rivals
