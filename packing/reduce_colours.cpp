@@ -414,12 +414,31 @@ template <bool leaving_out = false>
     return best;
 }
 
-// The first of colours [from, n) whose entry does not keep all its colours, or n. Most colours
-// are passed over here in later rounds: a loop of its own keeps its few values in registers,
-// where the refinement's loop has too many.
-[[gnu::noinline]] std::size_t first_unsettled(const unsigned char* entry_of, const unsigned char* all_keep,
-                                              std::size_t from, std::size_t n) {
-    while (from < n && all_keep[entry_of[from]] != 0) ++from;
+// What a round knows of each colour and entry, to pass over the colours that keep their entry.
+struct keep_test {
+    const weighted_colour* colours;
+    const unsigned char* entry_of;  // per colour
+    const unsigned char* all_keep;  // per entry, as below
+    const colour* palette;
+    const int* to_rivals;  // per entry, as below
+    int* reach;            // per entry, as below
+};
+
+// The first of colours [from, n) that may be nearer to another entry than to its own, or n;
+// sets `own_distance` to its distance to its own. The colours before it that keep their entry
+// raise its reach. Most colours of later rounds end here: a loop of its own keeps its few
+// values in registers, where the refinement's loop has too many.
+[[gnu::noinline]] std::size_t first_to_search(const keep_test& t, std::size_t from, std::size_t n, int& own_distance) {
+    for (; from < n; ++from) {
+        const std::size_t entry = t.entry_of[from];
+        if (t.all_keep[entry] != 0) continue;
+        const int d = distance(t.palette[entry], t.colours[from].value);
+        if (4 * d >= t.to_rivals[entry]) {
+            own_distance = d;
+            break;
+        }
+        t.reach[entry] = std::max(t.reach[entry], d);  // keeps its entry: see to_rivals
+    }
     return from;
 }
 
@@ -496,15 +515,13 @@ template <bool leaving_out = false>
         }
         // The reach of an entry whose colours all keep it stands; the others' is measured anew.
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
+        const keep_test kept{colours.data(), nearest.data(), all_keep.data(),
+                             palette.data(), to_rivals.data(), reach.data()};
         for (std::size_t i = 0, n = colours.size();; ++i) {
-            i = first_unsettled(nearest.data(), all_keep.data(), i, n);
+            int own_distance = 0;
+            i = first_to_search(kept, i, n, own_distance);
             if (i == n) break;
             const colour& c = colours[i].value;
-            const int own_distance = distance(palette[nearest[i]], c);
-            if (4 * own_distance < to_rivals[nearest[i]]) {  // keeps its entry: see to_rivals
-                reach[nearest[i]] = std::max(reach[nearest[i]], own_distance);
-                continue;
-            }
             const search_key own = own_distance << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
