@@ -459,7 +459,8 @@ struct keep_test {
     // Per entry, the squared distance to the nearest other entry that may have come nearer to
     // its colours: for one that stayed put, the nearest that moved; for one that moved, the
     // nearest of all. A colour less than half that far from its own entry is nearer to it than
-    // to any of those (triangle inequality), so it needs no search at all.
+    // to any of those (triangle inequality), so it needs no search at all. For one that stayed
+    // put and whose colours all keep it (below), only a bound: more than four times its reach.
     std::vector<int> to_rivals(palette.size(), 0);
     // Per entry, the squared distance to the farthest of its colours, or more; and whether all
     // of them keep it by the test above, so that none needs even its distance measured.
@@ -474,8 +475,7 @@ struct keep_test {
     };
     const auto measure_rivals = [&](std::size_t e) __attribute__((always_inline)) {
         const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
-        to_rivals[e] = (has_moved[e] ? nearest_key<true>(everyone, palette[e], no_entry, self)
-                                     : nearest_key(movers, palette[e], no_entry)) >> 8;
+        to_rivals[e] = nearest_key<true>(everyone, palette[e], no_entry, self) >> 8;
     };
     // The first round, where every entry counts as moved. The colours come in ascending order
     // of value, so the entry of the one before is a good guess, often near enough to need no
@@ -510,8 +510,16 @@ struct keep_test {
         order_palette(palette, axis, everyone);
         order_palette(palette, axis, movers, moved_entries);
         for (std::size_t e = 0; e < palette.size(); ++e) {
-            measure_rivals(e);
-            all_keep[e] = !has_moved[e] && 4 * reach[e] < to_rivals[e] ? 1 : 0;
+            if (has_moved[e]) {
+                measure_rivals(e);
+                all_keep[e] = 0;
+            } else {
+                // Only whether a mover comes within four times the reach matters, and the
+                // search stops sooner for knowing it.
+                const search_key beyond_reach = (4 * reach[e] + 1) << 8;
+                to_rivals[e] = nearest_key(movers, palette[e], beyond_reach) >> 8;
+                all_keep[e] = 4 * reach[e] < to_rivals[e] ? 1 : 0;
+            }
         }
         // The reach of an entry whose colours all keep it stands; the others' is measured anew.
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
