@@ -442,6 +442,9 @@ struct keep_test {
     return from;
 }
 
+// Colours per entry from which the first round measures the entries' rivals (see refine_with).
+constexpr std::size_t rivals_first_from = 8;
+
 // Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
 // its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
 // Inlined, with the search, into each build of `refine` below.
@@ -478,9 +481,13 @@ struct keep_test {
         to_rivals[e] = nearest_key<true>(everyone, palette[e], no_entry, self) >> 8;
     };
     // The first round, where every entry counts as moved. The colours come in ascending order
-    // of value, so the entry of the one before is a good guess, often near enough to need no
-    // search; and a search from it starts with a tight bound.
-    for (std::size_t e = 0; e < palette.size(); ++e) measure_rivals(e);
+    // of value, so the entry of the one before is a good guess: a search from it starts with a
+    // tight bound, and it is often near enough, by its rivals, to need no search at all.
+    // Measuring them first takes a search per entry, which pays only where entries have many
+    // colours; without it, every colour is searched from its guess.
+    if (colours.size() >= rivals_first_from * palette.size()) {
+        for (std::size_t e = 0; e < palette.size(); ++e) measure_rivals(e);
+    }
     for (std::size_t i = 0, n = colours.size(), guess = 0; i < n; ++i) {
         const colour& c = colours[i].value;
         int found = distance(palette[guess], c);
