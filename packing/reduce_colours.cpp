@@ -463,7 +463,7 @@ constexpr std::size_t rivals_first_from = 8;
     // its colours: for one that stayed put, the nearest that moved; for one that moved, the
     // nearest of all. A colour less than half that far from its own entry is nearer to it than
     // to any of those (triangle inequality), so it needs no search at all. For one that stayed
-    // put and whose colours all keep it (below), only a bound: more than four times its reach.
+    // put with no mover within four times its reach, only that bound plus one. Zero: unknown.
     std::vector<int> to_rivals(palette.size(), 0);
     // Per entry, the squared distance to the farthest of its colours, or more; and whether all
     // of them keep it by the test above, so that none needs even its distance measured.
