@@ -415,6 +415,37 @@ template <bool leaving_out = false>
     return best;
 }
 
+// What a round knows of each colour and entry, to pass over the colours that keep their entry.
+struct keep_test {
+    const weighted_colour* colours;
+    const unsigned char* entry_of;  // per colour
+    const unsigned char* all_keep;  // per entry, as below
+    const colour* palette;
+    const int* to_rivals;  // per entry, as below
+    int* reach;            // per entry, as below
+};
+
+// The first of colours [from, n) that may be nearer to another entry than to its own, or n;
+// sets `own_distance` to its distance to its own. The colours before it that keep their entry
+// raise its reach. Most colours of later rounds end here: a loop of its own keeps its few
+// values in registers, where the refinement's loop has too many.
+[[gnu::noinline]] std::size_t first_to_search(const keep_test& t, std::size_t from, std::size_t n, int& own_distance) {
+    for (; from < n; ++from) {
+        const std::size_t entry = t.entry_of[from];
+        if (t.all_keep[entry] != 0) continue;
+        const int d = distance(t.palette[entry], t.colours[from].value);
+        if (4 * d >= t.to_rivals[entry]) {
+            own_distance = d;
+            break;
+        }
+        t.reach[entry] = std::max(t.reach[entry], d);  // keeps its entry: see to_rivals
+    }
+    return from;
+}
+
+// Colours per entry from which the first round measures the entries' rivals (see refine_with).
+constexpr std::size_t rivals_first_from = 8;
+
 // Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
 // its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
 // Inlined, with the search, into each build of `refine` below.
@@ -432,7 +463,8 @@ template <bool leaving_out = false>
     // Per entry, the squared distance to the nearest other entry that may have come nearer to
     // its colours: for one that stayed put, the nearest that moved; for one that moved, the
     // nearest of all. A colour less than half that far from its own entry is nearer to it than
-    // to any of those (triangle inequality), so it needs no search at all.
+    // to any of those (triangle inequality), so it needs no search at all. For one that stayed
+    // put with no mover within four times its reach, only that bound plus one. Zero: unknown.
     std::vector<int> to_rivals(palette.size(), 0);
     // Per entry, the squared distance to the farthest of its colours, or more; and whether all
     // of them keep it by the test above, so that none needs even its distance measured.
@@ -445,30 +477,33 @@ template <bool leaving_out = false>
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
     };
-    for (int round = 0;; ++round) {
-        // The reach of an entry whose colours all keep it stands; the others' is measured anew.
-        for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
-        for (std::size_t i = 0, n = colours.size(); i < n; ++i) {
-            if (all_keep[nearest[i]]) continue;
-            const colour& c = colours[i].value;
-            const int own_distance = distance(palette[nearest[i]], c);
-            if (4 * own_distance < to_rivals[nearest[i]]) {  // keeps its entry: see to_rivals
-                reach[nearest[i]] = std::max(reach[nearest[i]], own_distance);
-                continue;
-            }
-            const search_key own = own_distance << 8 | nearest[i];
-            const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
-            const auto entry = static_cast<std::size_t>(found & 255);
-            reach[entry] = std::max(reach[entry], found >> 8);
-            if (round == 0 || entry != nearest[i]) {
-                if (round > 0) move_colour(colours[i], nearest[i], -1);
-                move_colour(colours[i], entry, 1);
-                nearest[i] = static_cast<unsigned char>(entry);
-            }
+    const auto measure_rivals = [&](std::size_t e) __attribute__((always_inline)) {
+        const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
+        to_rivals[e] = nearest_key<true>(everyone, palette[e], no_entry, self) >> 8;
+    };
+    // The first round, where every entry counts as moved. The colours come in ascending order
+    // of value, so the entry of the one before is a good guess: a search from it starts with a
+    // tight bound, and it is often near enough, by its rivals, to need no search at all.
+    // Measuring them first takes a search per entry, which pays only where entries have many
+    // colours; without it, every colour is searched from its guess.
+    if (colours.size() >= rivals_first_from * palette.size()) {
+        for (std::size_t e = 0; e < palette.size(); ++e) measure_rivals(e);
+    }
+    for (std::size_t i = 0, n = colours.size(), guess = 0; i < n; ++i) {
+        const colour& c = colours[i].value;
+        int found = distance(palette[guess], c);
+        std::size_t entry = guess;
+        if (4 * found >= to_rivals[guess]) {
+            const search_key key = nearest_key(everyone, c, found << 8 | static_cast<int>(guess));
+            entry = static_cast<std::size_t>(key & 255);
+            found = key >> 8;
         }
-        if (round == refinement_rounds) {
-            return nearest;
-        }
+        reach[entry] = std::max(reach[entry], found);
+        move_colour(colours[i], entry, 1);
+        nearest[i] = static_cast<unsigned char>(entry);
+        guess = entry;
+    }
+    for (int round = 1;; ++round) {
         std::vector<std::size_t> moved_entries;
         for (std::size_t e = 0; e < palette.size(); ++e) {
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
@@ -483,10 +518,38 @@ template <bool leaving_out = false>
         order_palette(palette, axis, everyone);
         order_palette(palette, axis, movers, moved_entries);
         for (std::size_t e = 0; e < palette.size(); ++e) {
-            const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
-            to_rivals[e] = (has_moved[e] ? nearest_key<true>(everyone, palette[e], no_entry, self)
-                                         : nearest_key(movers, palette[e], no_entry)) >> 8;
-            all_keep[e] = !has_moved[e] && 4 * reach[e] < to_rivals[e] ? 1 : 0;
+            if (has_moved[e]) {
+                measure_rivals(e);
+                all_keep[e] = 0;
+            } else {
+                // Only whether a mover comes within four times the reach matters, and the
+                // search stops sooner for knowing it.
+                const search_key beyond_reach = (4 * reach[e] + 1) << 8;
+                to_rivals[e] = nearest_key(movers, palette[e], beyond_reach) >> 8;
+                all_keep[e] = 4 * reach[e] < to_rivals[e] ? 1 : 0;
+            }
+        }
+        // The reach of an entry whose colours all keep it stands; the others' is measured anew.
+        for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
+        const keep_test kept{colours.data(), nearest.data(), all_keep.data(),
+                             palette.data(), to_rivals.data(), reach.data()};
+        for (std::size_t i = 0, n = colours.size();; ++i) {
+            int own_distance = 0;
+            i = first_to_search(kept, i, n, own_distance);
+            if (i == n) break;
+            const colour& c = colours[i].value;
+            const search_key own = own_distance << 8 | nearest[i];
+            const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
+            const auto entry = static_cast<std::size_t>(found & 255);
+            reach[entry] = std::max(reach[entry], found >> 8);
+            if (entry != nearest[i]) {
+                move_colour(colours[i], nearest[i], -1);
+                move_colour(colours[i], entry, 1);
+                nearest[i] = static_cast<unsigned char>(entry);
+            }
+        }
+        if (round == refinement_rounds) {
+            return nearest;
         }
     }
 }
