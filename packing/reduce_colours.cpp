@@ -481,11 +481,11 @@ constexpr std::size_t rivals_first_from = 8;
         const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
         to_rivals[e] = nearest_key<true>(everyone, palette[e], no_entry, self) >> 8;
     };
-    // The first round, where every entry counts as moved. The colours come in ascending order
-    // of value, so the entry of the one before is a good guess: a search from it starts with a
-    // tight bound, and it is often near enough, by its rivals, to need no search at all.
-    // Measuring them first takes a search per entry, which pays only where entries have many
-    // colours; without it, every colour is searched from its guess.
+    // The first round, where every entry counts as moved. The colours come in the order of
+    // their interleaved keys, near after near, so the entry of the one before is a good guess:
+    // a search from it starts with a tight bound, and it is often near enough, by its rivals,
+    // to need no search at all. Measuring them first takes a search per entry, which pays only
+    // where entries have many colours; without it, every colour is searched from its guess.
     if (colours.size() >= rivals_first_from * palette.size()) {
         for (std::size_t e = 0; e < palette.size(); ++e) measure_rivals(e);
     }
