@@ -3,10 +3,7 @@
 #include "conversion/block_geometry.h"
 
 #include <algorithm>
-#include <bit>
-#include <cmath>
 #include <cstdint>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <numeric>
