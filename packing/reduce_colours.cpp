@@ -479,6 +479,9 @@ constexpr std::size_t rivals_first_from = 8;
     // Each entry's colours, kept up to date as colours change entries.
     std::vector<channel_sums> sums(palette.size());
     std::vector<std::int64_t> counts(palette.size());
+    // Whether an entry gained or lost colours since its mean was last taken: if not, its mean
+    // stands, and late rounds take few of the divisions a mean costs.
+    std::vector<unsigned char> changed(palette.size(), 1);
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
@@ -512,6 +515,9 @@ constexpr std::size_t rivals_first_from = 8;
     for (int round = 1;; ++round) {
         std::vector<std::size_t> moved_entries;
         for (std::size_t e = 0; e < palette.size(); ++e) {
+            has_moved[e] = 0;
+            if (changed[e] == 0) continue;
+            changed[e] = 0;
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
             const colour next = counts[e] > 0 ? rounded_mean(sums[e], counts[e]) : palette[e];
             has_moved[e] = same_colour(next, palette[e]) ? 0 : 1;
@@ -551,6 +557,8 @@ constexpr std::size_t rivals_first_from = 8;
             if (entry != nearest[i]) {
                 move_colour(colours[i], nearest[i], -1);
                 move_colour(colours[i], entry, 1);
+                changed[nearest[i]] = 1;
+                changed[entry] = 1;
                 nearest[i] = static_cast<unsigned char>(entry);
             }
         }
