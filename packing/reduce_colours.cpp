@@ -359,12 +359,15 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     }
 }
 
-// The least of `best` and the keys of the `width` entries whose channels and indices start at
-// the given places, but for the key `left_out` when `leaving_out`.
+// The least of `best` and the keys of the `width` entries of `p` from `from`, but for the key
+// `left_out` when `leaving_out`.
 template <bool leaving_out, std::size_t width = lanes>
-[[gnu::always_inline]] inline search_key chunk_least(const int* channel_0, const int* channel_1, const int* channel_2,
-                                                     const int* index, const std::array<int, 3>& c, search_key best,
-                                                     search_key left_out) {
+[[gnu::always_inline]] inline search_key chunk_least(const ordered_palette& p, std::size_t from, const std::array<int, 3>& c,
+                                                     search_key best, search_key left_out) {
+    const int* const channel_0 = p.channel[0].data() + from;
+    const int* const channel_1 = p.channel[1].data() + from;
+    const int* const channel_2 = p.channel[2].data() + from;
+    const int* const index = p.index.data() + from;
     // One loop kept whole, so that the compiler takes the keys as one vector and their least
     // with a few halvings of it, where keys held in an array are compared one by one. Keys are
     // not negative, so the one left out becomes all ones as unsigned: a mask, not a choice,
@@ -391,10 +394,6 @@ template <bool leaving_out = false>
                                                      search_key left_out = no_entry) {
     const int own = project(p.axis, c);
     const std::array<int, 3> value{c[0], c[1], c[2]};
-    const auto read_chunk = [&](std::size_t from) {
-        best = chunk_least<leaving_out>(p.channel[0].data() + from, p.channel[1].data() + from,
-                                        p.channel[2].data() + from, p.index.data() + from, value, best, left_out);
-    };
     const auto too_far = [&p, &best](int gap) { return gap * gap > p.length * (best >> 8); };
     std::size_t up = p.first_at[static_cast<std::size_t>(own - lowest_position)];
     std::size_t down = up;
@@ -402,9 +401,7 @@ template <bool leaving_out = false>
     // Most searches read a chunk on each side, so the first reading takes both at once: one
     // least of twice the keys and one test fewer. Where it reaches into the padding, the walk
     // goes on from the padding's edge, which never passes the test.
-    best = chunk_least<leaving_out, 2 * lanes>(p.channel[0].data() + up - lanes, p.channel[1].data() + up - lanes,
-                                               p.channel[2].data() + up - lanes, p.index.data() + up - lanes, value,
-                                               best, left_out);
+    best = chunk_least<leaving_out, 2 * lanes>(p, up - lanes, value, best, left_out);
     up = std::min(up + lanes, p.position.size() - lanes);
     down = std::max(down - lanes, lanes);
     // Then the side whose next entry lies nearer in projection goes first; once that one is too
@@ -414,7 +411,7 @@ template <bool leaving_out = false>
         const int gap_down = own - p.position[down - 1];
         const bool upward = gap_up <= gap_down;
         if (too_far(upward ? gap_up : gap_down)) break;
-        read_chunk(upward ? up : down - lanes);
+        best = chunk_least<leaving_out>(p, upward ? up : down - lanes, value, best, left_out);
         up += upward ? lanes : 0;
         down -= upward ? 0 : lanes;
     }
@@ -485,6 +482,7 @@ constexpr std::size_t rivals_first_from = 8;
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
+        changed[entry] = 1;
     };
     const auto measure_rivals = [&](std::size_t e) __attribute__((always_inline)) {
         const auto self = static_cast<search_key>(e);  // the key of the entry itself, at distance 0
@@ -557,8 +555,6 @@ constexpr std::size_t rivals_first_from = 8;
             if (entry != nearest[i]) {
                 move_colour(colours[i], nearest[i], -1);
                 move_colour(colours[i], entry, 1);
-                changed[nearest[i]] = 1;
-                changed[entry] = 1;
                 nearest[i] = static_cast<unsigned char>(entry);
             }
         }
