@@ -38,7 +38,9 @@ int run(int argc, const char* const* argv, std::ostream& out) {
     // A count below 1 is a typo or a missing number: its bitmap would hold no pixel, which no
     // program opens, so it must not replace a good one.
     const bool has_pixels = width >= 1 && height >= 1;
-    if (!has_pixels || !convert_blocks(input.get(), output.get(), width, height) || !output.keep()) {
+    byte_source source = byte_source::file(input.get());
+    byte_sink sink = byte_sink::file(output.get());
+    if (!has_pixels || !convert_blocks(source, sink, width, height) || !output.keep()) {
         say(out, messages::conversion_failed);
         return exit_status::failure;
     }

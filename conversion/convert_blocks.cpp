@@ -8,7 +8,6 @@
 
 #include "conversion/bitmap_header.h"
 #include "conversion/block_pixels.h"
-#include "conversion/file_offsets.h"
 
 namespace quorvex {
 
@@ -49,7 +48,7 @@ void decode_block(std::span<const unsigned char> record, block_carry& carry, uns
                 strip + static_cast<std::size_t>(column) * block_row_span_bytes, strip_row_bytes);
 }
 
-bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
+bool convert_blocks(byte_source& in, byte_sink& out, std::int32_t width_blocks,
                     std::int32_t height_blocks) {
     const auto size = plan_bitmap(width_blocks, height_blocks);
     if (!size || !write_bitmap_header(out, *size)) return false;
@@ -70,9 +69,9 @@ bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
         block_carry carry;
         for (std::int64_t row = height_blocks - 1; row >= 0; --row) {
             // The records of one block-row lie side by side: one seek and one read fetch them all.
-            if (!seek_to(in, row * static_cast<std::int64_t>(row_record_bytes))) return false;
-            const std::size_t got = std::fread(records.get(), 1, row_record_size, in);
-            if (got < row_record_size && std::ferror(in)) return false;
+            if (!in.seek(static_cast<std::uint64_t>(row) * row_record_bytes)) return false;
+            const std::size_t got = in.read({records.get(), row_record_size});
+            if (got < row_record_size && in.failed()) return false;
 
             for (std::size_t column = 0; column < columns; ++column) {
                 const std::size_t start = column * record_bytes;
@@ -81,11 +80,11 @@ bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
                 decode_block({records.get() + start, have}, carry, strip.get(),
                              columns * block_row_span_bytes, static_cast<std::int32_t>(column));
             }
-            if (std::fwrite(strip.get(), 1, strip_size, out) != strip_size) return false;
+            if (!out.write({strip.get(), strip_size})) return false;
         }
     }
     // Hand everything to the system now, so a full disk is reported here and not lost.
-    return std::fflush(out) == 0;
+    return out.flush();
 }
 
 }  // namespace quorvex

@@ -3,10 +3,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
 #include "conversion/block_geometry.h"
+#include "streams/byte_sink.h"
+#include "streams/byte_source.h"
 
 namespace quorvex {
 
@@ -25,11 +26,10 @@ void decode_block(std::span<const unsigned char> record, block_carry& carry, uns
                   std::size_t strip_row_bytes, std::int32_t column);
 
 /// Writes the bitmap header and then every block-row, bottom first, from the tile records
-/// of `in` (read with absolute seeks) to `out` (written strictly in order). Never opens or
-/// closes either file. False when the block counts cannot make a bitmap (negative width,
+/// of `in` (read with absolute seeks) to `out` (written strictly in order). False when the block counts cannot make a bitmap (negative width,
 /// sizes beyond the header's fields), memory runs out, or a seek, read or write fails; an
 /// input that simply ends early is not a failure.
-[[nodiscard]] bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
+[[nodiscard]] bool convert_blocks(byte_source& in, byte_sink& out, std::int32_t width_blocks,
                                   std::int32_t height_blocks);
 
 }  // namespace quorvex

@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unique_file in = temp_file_with(input), out{fopencookie(&disk, "wb", {nullptr, write_to_disk, nullptr, nullptr})};
     check(in && out);
 
-    const bool ok = convert_blocks(in.get(), out.get(), width, height);
+    byte_source source = byte_source::file(in.get());
+    byte_sink sink = byte_sink::file(out.get());
+    const bool ok = convert_blocks(source, sink, width, height);
     check(!ok || std::fflush(out.get()) == 0);  // success means everything reached the disk
     // In this range every size fits its field: only a negative width or a full disk can fail.
     const conversion expected = convert_bytes(reference_convert, input, width, height);

@@ -41,16 +41,24 @@ void write_file(const std::filesystem::path& path, const bytes& content) {
     if (file && !content.empty()) (void)std::fwrite(content.data(), 1, content.size(), file.get());
 }
 
-conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
-                         std::int32_t width, std::int32_t height) {
+conversion convert_bytes(file_converter converter, const bytes& input, std::int32_t width, std::int32_t height) {
     const unique_file in = temp_file_with(input), out{std::tmpfile()};
     const bool ok = converter(in.get(), out.get(), width, height);
     return {ok, read_all(out.get())};
 }
 
+conversion convert_bytes(stream_converter converter, const bytes& input, std::int32_t width, std::int32_t height) {
+    conversion result{false, {}};
+    byte_source source = byte_source::memory(input);
+    byte_sink sink = byte_sink::memory(result.file);
+    result.ok = converter(source, sink, width, height);
+    return result;
+}
+
 bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks, std::int32_t height_blocks) {
     const auto size = plan_bitmap(width_blocks, height_blocks);
-    if (!size || !write_bitmap_header(out, *size)) return false;
+    byte_sink header = byte_sink::file(out);
+    if (!size || !write_bitmap_header(header, *size)) return false;
     const std::int64_t width = width_blocks;
     const std::size_t row_bytes = static_cast<std::size_t>(width) * 64 * 3;
     bytes strip(size->has_rows ? row_bytes * 64 : 0);

@@ -10,6 +10,9 @@
 #include <memory>
 #include <vector>
 
+#include "streams/byte_sink.h"
+#include "streams/byte_source.h"
+
 namespace quorvex {
 
 using bytes = std::vector<unsigned char>;
@@ -31,11 +34,13 @@ bytes read_all(std::FILE* file);
 bytes read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const bytes& content);
 
-/// What `converter` (convert_blocks or reference_convert) writes of `input` at width x height
-/// blocks, and whether it said it succeeded.
+/// What `converter` writes of `input` at width x height blocks, and whether it said it
+/// succeeded: reference_convert through temporary files, convert_blocks through memory.
 struct conversion { bool ok; bytes file; };
-conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
-                         std::int32_t width, std::int32_t height);
+using file_converter = bool (*)(std::FILE*, std::FILE*, std::int32_t, std::int32_t);
+using stream_converter = bool (*)(byte_source&, byte_sink&, std::int32_t, std::int32_t);
+conversion convert_bytes(file_converter converter, const bytes& input, std::int32_t width, std::int32_t height);
+conversion convert_bytes(stream_converter converter, const bytes& input, std::int32_t width, std::int32_t height);
 
 /// The fuzz targets' assertion: a fault ends the run where the fuzzer sees it.
 inline void check(bool holds) {
