@@ -102,9 +102,10 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
 }
 
 // One entry of a row's folder: "name=N" a file of N tile records ("name=N:640" with those
-// permissions), "name=bmp" a picture of 2 x 1 blocks, "name=bmpWxH" the same claiming W x H
-// pixels, "name=bmp-cut" the same cut short; "name/" a folder, "name->target" and
-// "name=>target" a symbolic and a hard link.
+// permissions, "name=N-cut" without its last byte, "name=BMN" starting with "BM"), "name=bmp" a
+// picture of 2 x 1 blocks, "name=bmpWxH" the same claiming W x H pixels, "name=bmp-cut" the
+// same cut short, "name=bmp-nosize" with a file size field of 0, "name=png" a PNG; "name/" a
+// folder, "name->target" and "name=>target" a symbolic and a hard link.
 void lay_out(const fs::path& dir, const std::string& entry) {
     const std::size_t arrow = entry.find('>');
     const std::string name = entry.substr(0, arrow == std::string::npos ? entry.rfind('=') : arrow - 1);
@@ -121,10 +122,19 @@ void lay_out(const fs::path& dir, const std::string& entry) {
             bitmap[22] = static_cast<unsigned char>(std::stoi(value.substr(by + 1)));
         }
         if (value == "bmp-cut") bitmap.resize(20000);
+        if (value == "bmp-nosize") std::fill_n(bitmap.begin() + 2, 4, 0);
         write_file(dir / name, bitmap);
+    } else if (value == "png") {
+        // The signature, a header for 64 x 64 grey pixels and the end; the checksums are not checked.
+        write_file(dir / name, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 64,
+                                0, 0, 0, 64, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'I', 'E', 'N', 'D', 0, 0, 0, 0});
     } else {
         fs::create_directories((dir / name).parent_path());
-        write_file(dir / name, tile_records(std::stoi(value)));
+        bytes records = tile_records(std::stoi(value.substr(value.starts_with("BM") ? 2 : 0)));
+        if (value.ends_with("-cut")) records.pop_back();
+        // Tile data may begin as a picture does; what follows is no picture's header.
+        if (value.starts_with("BM")) std::copy_n("BM", 2, records.begin());
+        write_file(dir / name, records);
         if (const std::size_t colon = value.find(':'); colon != std::string::npos) {
             fs::permissions(dir / name, static_cast<fs::perms>(std::stoi(value.substr(colon + 1), nullptr, 8)));
         }
@@ -193,7 +203,18 @@ const row every_build[] = {
     {"a flag with more arguments", {"t.tis=1"}, {"--version", "x"}, usage, 1},
     {"a flag as the input name", {"t.tis=1"}, {"--help", "1", "1"}, "--help is not a tis file!\n", 1},
     {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2x", "3.9", "ignored", "too"}, done, 0, "t.bmp"},
-    {"input shorter than the picture", {"t.tis=3"}, {"t.tis", "2", "2"}, done, 0, "t.bmp"},
+    // Missing records mean a wrong count or the wrong file: refused where a count below 1 is.
+    {"input shorter than the picture, old bitmap kept", {"t.tis=3", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1},
+    {"last record cut short, no bitmap made", {"t.tis=4-cut"}, {"t.tis", "2", "2"}, failed, 1},
+    {"empty input, old bitmap kept", {"t.tis=0", "t.bmp=2"}, {"t.tis", "1", "1"}, failed, 1},
+    {"more records than the picture", {"t.tis=5"}, {"t.tis", "2", "2"}, done, 0, "t.bmp"},
+    // A picture given as tile data: refused before the output is touched.
+    {"a PNG, the bitmap beside it kept", {"level.png=png", "level.bmp=bmp"}, {"level.png", "6", "2"},
+     "level.png is not a tis file!\n", 1},
+    {"a bitmap of ours renamed", {"level.tis=bmp"}, {"level.tis", "2", "1"}, "level.tis is not a tis file!\n", 1},
+    {"a bitmap with a file size of 0", {"t.tis=bmp-nosize", "t.bmp=2"}, {"t.tis", "2", "1"}, "t.tis is not a tis file!\n", 1},
+    {"a bitmap named like its output", {"x.bmp=bmp"}, {"x.bmp", "2", "1"}, "x.bmp is not a tis file!\n", 1},
+    {"BM then no bitmap header", {"t.tis=BM1"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     // A count below 1 would make a bitmap of no pixels: refused after the output was opened.
     {"width not a number, old bitmap kept", {"t.tis=1", "t.bmp=2"}, {"t.tis", "abc", "1"}, failed, 1},
     {"width 0, no bitmap made", {"t.tis=1"}, {"t.tis", "0", "4"}, failed, 1},
@@ -222,7 +243,10 @@ const row posix_only[] = {
     {"disk full in the header", {"t.tis=1", "t.bmp=2"}, {"t.tis", "1", "1"}, failed, 1, "", 50},
     {"disk full in the last strip", {"t.tis=9"}, {"t.tis", "3", "3"}, failed, 1, "", 100000},
     {"killed in the last strip", {"t.tis=9", "t.bmp=2"}, {"t.tis", "3", "3"}, "", 128 + SIGXFSZ, "", 100000},
-    {"no memory for a block-row", {"t.tis=1", "t.bmp=2"}, {"t.tis", "100000", "1"}, failed, 1, "", RLIM_INFINITY, 1u << 30},
+    // The program starts in under 8 MB; a block-row 1000 blocks wide takes 17.4 MB.
+    {"no memory for a block-row", {"t.tis=1000", "t.bmp=2"}, {"t.tis", "1000", "1"}, failed, 1, "", RLIM_INFINITY, 16u << 20},
+    // Standard input, an empty pipe here: it cannot seek.
+    {"input is a pipe", {"p.tis->/dev/stdin"}, {"p.tis", "1", "1"}, failed, 1},
     {"permissions kept on replace", {"t.tis=1", "t.bmp=2:640"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     {"hard link separated", {"t.tis=1", "old.bmp=2", "t.bmp=>old.bmp"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     {"failed run through a link", {"t.tis=1", "real.bmp=2", "t.bmp->real.bmp"}, {"t.tis", "-1", "1"}, failed, 1},

@@ -49,9 +49,8 @@ inline void check(bool holds) {
 
 /// The conversion done the slow, obvious way, as the tests' reference and the benchmark's
 /// baseline: the header from plan_bitmap, then per tile record one seek and one palette read,
-/// then one library call per index byte, each pixel placed by its coordinates. Where the input
-/// runs short, palette bytes and the index keep the last values read. False when the sizes are
-/// refused or a write fails.
+/// then one library call per index byte, each pixel placed by its coordinates. False when the
+/// sizes are refused, a record is missing or cut short (after some output), or a write fails.
 [[nodiscard]] bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
                                      std::int32_t height_blocks);
 
