@@ -139,10 +139,10 @@ bool may_create(const std::string& name) {
 int open_unnamed(const std::string&) { return -1; }
 bool give_name(int, const std::string&) { return false; }
 void copy_permissions(int, unsigned) {}
-bool is_terminal(int descriptor) {
+bool is_terminal(std::FILE* file) {
     // _isatty holds NUL for a terminal too; only a console has a console mode.
     DWORD mode = 0;
-    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)), &mode) != 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &mode) != 0;
 }
 // A rename replaces any file Windows lets this user write; there is nothing to copy into.
 bool rename_cannot_replace(const std::string&) { return false; }
@@ -247,7 +247,7 @@ bool give_name(int fd, const std::string& name) {
 }
 // Who may read the file stays as it was; the owner becomes whoever runs the program.
 void copy_permissions(int fd, unsigned permissions) { (void)fchmod(fd, static_cast<mode_t>(permissions)); }
-bool is_terminal(int descriptor) { return isatty(descriptor) != 0; }
+bool is_terminal(std::FILE* file) { return isatty(fileno(file)) != 0; }
 
 // The mount a name is on, 0 where the system does not say: a file bind-mounted from the same
 // file system has its folder's device number.
@@ -288,7 +288,7 @@ bool copy_over(int from, int to) {
         if (got <= 0) return got == 0 && ftruncate(to, done) == 0;
         for (ssize_t put = 0; put < got;) {
             const ssize_t wrote = pwrite(to, buffer.data() + put, static_cast<std::size_t>(got - put), done + put);
-            if (wrote < 0 && errno != EINTR) return false;
+            if (wrote == 0 || (wrote < 0 && errno != EINTR)) return false;
             put += std::max<ssize_t>(wrote, 0);
         }
         done += got;
@@ -396,7 +396,7 @@ bool pending_output::replaces_picture() const {
 }
 
 bool pending_output::writes_to_terminal() const {
-    return way_ == way::as_it_is && file_ && is_terminal(fileno(file_.get()));
+    return way_ == way::as_it_is && file_ && is_terminal(file_.get());
 }
 
 void pending_output::open_descriptor(int descriptor) {
