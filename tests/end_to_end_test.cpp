@@ -454,39 +454,39 @@ TEST(Run, UnwritableStandardOutputFailsButKeepsTheBitmap) {
 // What another program may do to the name while a run works: a file that appears under a new
 // name goes only for a finished output, as if it had been there from the start; a temporary
 // name in use is passed over; a file mounted on the name, which a rename cannot replace, is
-// written into.
+// written into, and one mounted there when the output was opened is the one written into.
 TEST(PendingOutput, OnlyAFinishedOutputTakesTheNameWhateverHappensToItMeanwhile) {
     const fs::path folder = fresh_folder(), name = folder / "t.bmp", mounted = folder / "mounted.bmp";
     const fs::path taken = folder / (".t.bmp.partial-" + std::to_string(getpid()) + "-0");
     const bytes ours{'o', 'u', 'r', 's'}, theirs{'t', 'h', 'e', 'i', 'r', 's'};
-    enum class meanwhile { appears, temporary_name_taken, mounted_on };
+    enum class meanwhile { appears, temporary_name_taken, mounted_on, unmounted };
+    const auto mount_on_name = [&] {
+        write_file(mounted, theirs);
+        if (geteuid() == 0 && mount(mounted.c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0) return true;
+        std::cout << "Not run (needs root and bind mounts): a file mounted on the name\n";
+        return false;
+    };
     for (const auto& [what, finished] : {std::pair{meanwhile::appears, false}, std::pair{meanwhile::appears, true},
-                                         std::pair{meanwhile::temporary_name_taken, true}, std::pair{meanwhile::mounted_on, true}}) {
+                                         std::pair{meanwhile::temporary_name_taken, true}, std::pair{meanwhile::mounted_on, true},
+                                         std::pair{meanwhile::unmounted, true}}) {
         SCOPED_TRACE(static_cast<int>(what));
         fs::remove(name);
         if (what != meanwhile::appears) write_file(name, theirs);
         if (what == meanwhile::temporary_name_taken) write_file(taken, theirs);
-        bool is_mounted = false;
+        if (what == meanwhile::unmounted && !mount_on_name()) continue;
         {
             pending_output output = pending_output::create(name.string());
             ASSERT_TRUE(output && std::fputs("ours", output.get()) >= 0);
             if (what == meanwhile::appears) write_file(name, theirs);
-            if (what == meanwhile::mounted_on) {
-                write_file(mounted, theirs);
-                is_mounted = geteuid() == 0 && mount(mounted.c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0;
-                if (!is_mounted) {
-                    std::cout << "Not run (needs root and bind mounts): a file mounted on the name meanwhile\n";
-                    continue;
-                }
-            }
+            if (what == meanwhile::mounted_on && !mount_on_name()) continue;
+            EXPECT_TRUE(what != meanwhile::unmounted || umount2(name.c_str(), MNT_DETACH) == 0);
             EXPECT_EQ(finished, finished && output.keep());
         }
-        EXPECT_TRUE(read_file(name) == (finished ? ours : theirs));
+        const bool into_mounted = what == meanwhile::mounted_on || what == meanwhile::unmounted;
+        EXPECT_TRUE(what != meanwhile::mounted_on || umount2(name.c_str(), 0) == 0);
+        EXPECT_TRUE(read_file(name) == (finished && !into_mounted ? ours : theirs));
+        EXPECT_TRUE(!into_mounted || read_file(mounted) == ours) << "the mounted file was written into";
         EXPECT_TRUE(what != meanwhile::temporary_name_taken || read_file(taken) == theirs) << "a name in use was taken";
-        if (is_mounted) {
-            EXPECT_EQ(0, umount2(name.c_str(), 0));
-            EXPECT_TRUE(read_file(name) == theirs && read_file(mounted) == ours) << "the mounted file was written into";
-        }
     }
     fs::remove_all(folder);
 }
