@@ -483,10 +483,10 @@ bool pending_output::copy_into_target() {
     if (target_file_ < 0 && (target_file_ = open_to_write_into(target_)) < 0) return false;
     const int from = unnamed_ >= 0 ? unnamed_ : open_to_read_back(temporary_);
     const bool copied = from >= 0 && copy_over(from, target_file_);
-    const int error = errno;
+    const int copy_error = errno;
     if (from >= 0 && from != unnamed_) (void)close(from);
     const bool closed = close(std::exchange(target_file_, -1)) == 0;
-    errno = copied ? errno : error;
+    errno = copied ? errno : copy_error;
     return copied && closed;
 }
 
