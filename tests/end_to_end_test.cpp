@@ -339,10 +339,10 @@ const row pack_posix_only[] = {
      RLIM_INFINITY, 1000000u << 10},
     {"a picture and then zeros without end through a pipe", {"p.bmp=bmp"}, {"-", "t.tis", "<p.bmp"},
      "standard input is too large: more than 1122304 bytes, the most a picture of 128 x 64 pixels takes\n", 1},
-    // A thread per core at most (100000 would take 168 MB of record slots), reading ahead on
-    // two cores; the next block-row's buffer is had only where there is a next block-row.
-    {"a block-row 16385 blocks wide, on at most a thread per core, in 320 MiB", {"p.bmp=rle1048640x64"}, {"--threads=100000", "p.bmp", "t.tis"},
-     "Tis file written: 16385 x 1 blocks, 0 reduced to 256 colours\n", 0, "t.tis", RLIM_INFINITY, 320u << 20},
+    // A thread per core at most (100000 would take 84 MB of record slots), reading ahead on two
+    // cores; the next block-row's buffer (96 MiB) is had only where there is a next block-row.
+    {"a block-row 8192 blocks wide, on at most a thread per core, in 160 MiB", {"p.bmp=rle524288x64"}, {"--threads=100000", "p.bmp", "t.tis"},
+     "Tis file written: 8192 x 1 blocks, 0 reduced to 256 colours\n", 0, "t.tis", RLIM_INFINITY, 160u << 20},
     {"no memory for a block-row", {"p.bmp=rle2097152x64", "t.tis=1"}, {"p.bmp", "t.tis"}, "p.bmp needs more memory than can be had\n", 1, "",
      RLIM_INFINITY, 256u << 20},
     {"/dev/stdout is a pipe", {"p.bmp=bmp"}, {"p.bmp", "/dev/stdout", "|"}, packed, 0, "|"},
