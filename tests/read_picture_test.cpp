@@ -91,8 +91,9 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
     const std::string png_too_large = " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded";
     const std::string limits = " pixels, past the limit of 2097152 pixels wide and 1073741824 pixels in all";
     const bytes ended = run_length({0, 1}), alpha_masks = edited(edited(bmp(32, 6, {}, {}), 10, 70), 28, 32, 2);
-    bytes full_and_a_byte = full_rows();
+    bytes full_and_a_byte = full_rows(), last_half = full_rows();
     full_and_a_byte.push_back(0);
+    last_half[last_half.size() - 2] = 32;
     const struct {
         const char* name;
         bytes file;
@@ -139,6 +140,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"run-length, a whole row then the end", run_length({64, 1, 0, 1}), "", picture_problem::none},
         {"run-length, every row and no end mark", run_length(full_rows()), "", picture_problem::none},
         {"run-length, every row and a byte", run_length(full_and_a_byte), run_length_ends},
+        {"run-length, the last row half full", run_length(last_half), run_length_ends},
         {"run-length, a move to the row's end and the top", run_length({0, 2, 64, 64}), "", picture_problem::none},
         {"PNG cut short", cut(png(), 100), " is cut short: its PNG data ends early"},
         {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), " is a damaged PNG: its data fails its checks"},
