@@ -131,9 +131,9 @@ int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner)
 }
 
 // Why the original `model` is no tile data to follow, or nothing. Only tile data is taken: a
-// whole number of records, not a picture. A file is measured now, and only that much of it is
-// read later (into `bytes`), so that output appended to it meanwhile is not read back; a pipe
-// is taken as it comes. Leaves `model` where it stood.
+// whole number of records, not a picture. It is measured now, and only that much of it is
+// read later (into `bytes`), so that output appended to it meanwhile is not read back; what
+// cannot seek is taken as it comes. Leaves `model` where it stood.
 std::optional<std::string> original_refusal(std::FILE* model, const std::string& name, std::uint64_t& bytes) {
     const std::int64_t start = position_of(model);
     if (start < 0 || !seek_to(model, 0, SEEK_END)) {
@@ -155,6 +155,21 @@ std::optional<std::string> original_refusal(std::FILE* model, const std::string&
     return std::nullopt;
 }
 
+// Copies an original from a pipe whole to an unnamed temporary file, which then stands for
+// it, so that it is measured, checked and read as a file is. False when the copy failed;
+// where the system gives no such file, the pipe is read as it comes.
+bool spool_original(std::FILE*& model, stdio_file& spool) {
+    if (position_of(model) >= 0 || !(spool = stdio_file(std::tmpfile()))) return true;
+    std::array<unsigned char, 1 << 16> chunk;
+    std::size_t got = 0;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), model)) > 0) {
+        if (std::fwrite(chunk.data(), 1, got, spool.get()) != got) return false;
+    }
+    if (std::ferror(model) != 0 || !seek_to(spool.get(), 0)) return false;
+    model = spool.get();
+    return true;
+}
+
 // The blocks of a block-row packed at once: as asked, but no more than the machine runs at
 // once (when it says), since each packer only computes; the packing caps them at the blocks
 // of a block-row too.
@@ -169,6 +184,7 @@ unsigned thread_count(unsigned asked) {
 int pack_files(const pack_command& command, std::ostream& log, progress_line& progress) {
     stdio_file picture_owner;
     stdio_file model_owner;
+    stdio_file model_copy;
     pack_job job{command, log, progress, open_to_read(command.picture, picture_owner, log), {}};
     if (job.picture_file == nullptr) return exit_status::failure;
     if (command.like && (job.settings.model = open_to_read(*command.like, model_owner, log)) == nullptr) {
@@ -176,6 +192,11 @@ int pack_files(const pack_command& command, std::ostream& log, progress_line& pr
     }
     if (command.like) {
         const std::string name = shown_name(*command.like, pack_messages::standard_input);
+        errno = 0;
+        if (!spool_original(job.settings.model, model_copy)) {
+            say(log, pack_messages::packing_failed, name + std::string(pack_messages::because), std::strerror(errno));
+            return exit_status::failure;
+        }
         if (const auto refused = original_refusal(job.settings.model, name, job.settings.model_bytes)) {
             say(log, *refused);
             return exit_status::failure;

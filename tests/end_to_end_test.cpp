@@ -62,8 +62,8 @@ const bool emulated = program(false)[0].find("emulated-") != std::string::npos |
 // then hold exactly what standard output should: so standard error stays empty. With
 // `redirect` "|" standard output is a pipe whose bytes (under the pipe's 64 KiB) go to
 // `piped`; with ">>name" it is that file of `dir`, appended to. With "<name" standard input is
-// a pipe that gives that file of `dir` and then zeros without end ("<" the zeros alone), to a
-// reader that stops. Returns the exit status, or
+// a pipe that gives that file of `dir`, with "<name+zeros" then zeros without end, to a reader
+// that stops ("<+zeros" the zeros alone). Returns the exit status, or
 // 128 + the signal that ended it. Past a file size limit writes fail as on a full disk, or with
 // `killed` the program ends by the signal there; a memory limit caps its address space.
 int run_program(std::vector<std::string> command, const fs::path& dir, const fs::path& log, const std::string& redirect,
@@ -80,10 +80,11 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
         if (pipe(input) != 0) _exit(127);
         if (redirect.starts_with('<') && fork() == 0) {  // the feeder, ended by the reader's end
             close(input[0]);
-            const bytes start = redirect.size() > 1 ? read_file(dir / redirect.substr(1)) : bytes{};
+            const std::string name = redirect.substr(1, redirect.find("+zeros") - 1);
+            const bytes start = name.empty() ? bytes{} : read_file(dir / name);
             static const std::array<char, 1 << 16> zeros{};
             bool fed = write(input[1], start.data(), start.size()) == static_cast<ssize_t>(start.size());
-            while (fed) fed = write(input[1], zeros.data(), zeros.size()) > 0;
+            while (fed && redirect.ends_with("+zeros")) fed = write(input[1], zeros.data(), zeros.size()) > 0;
             _exit(0);
         }
         const int out = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
@@ -335,9 +336,16 @@ const row pack_windows_only[] = {
     {"nul:", {"p.bmp=bmp"}, {"p.bmp", "nul:"}, packed, 0},
 };
 const row pack_posix_only[] = {
-    {"zeros without end through a pipe, in 1 GB", {"p.bmp=bmp"}, {"-", "t.tis", "<"}, "standard input is not a BMP or PNG picture!\n", 1, "",
+    // An original through a pipe is first copied whole, then checked and read as a file is.
+    {"a picture as the original through a pipe", {"p.bmp=bmp", "o.bmp=bmp"}, {"--like", "-", "p.bmp", "t.tis", "<o.bmp"},
+     "standard input is a picture, not tile data: --like takes the tile file to follow\n", 1},
+    {"an original of 5121 bytes through a pipe", {"p.bmp=bmp", "o.tis=1+1"}, {"--like", "-", "p.bmp", "t.tis", "<o.tis"},
+     "standard input is not tile data: its 5121 bytes are not a whole number of 5120-byte records\n", 1},
+    {"an original through a pipe, its records past the picture's kept", {"p.bmp=bmp", "o.tis=3"}, {"--like", "-", "p.bmp", "t.tis", "<o.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 1 records after them kept\n", 0, "t.tis"},
+    {"zeros without end through a pipe, in 1 GB", {"p.bmp=bmp"}, {"-", "t.tis", "<+zeros"}, "standard input is not a BMP or PNG picture!\n", 1, "",
      RLIM_INFINITY, 1000000u << 10},
-    {"a picture and then zeros without end through a pipe", {"p.bmp=bmp"}, {"-", "t.tis", "<p.bmp"},
+    {"a picture and then zeros without end through a pipe", {"p.bmp=bmp"}, {"-", "t.tis", "<p.bmp+zeros"},
      "standard input is too large: more than 1122304 bytes, the most a picture of 128 x 64 pixels takes\n", 1},
     // A thread per core at most (100000 would take 84 MB of record slots), reading ahead on two
     // cores; the next block-row's buffer (96 MiB) is had only where there is a next block-row.
@@ -364,7 +372,10 @@ bytes made_by(const row& r, const std::map<std::string, file_state>& before, boo
     if (!pack) return convert_bytes(reference_convert, input, std::stoi(r.args[1]), std::stoi(r.args[2])).file;
     const auto like = std::find(r.args.begin(), r.args.end(), "--like");
     const unique_file in = temp_file_with(input), out{std::tmpfile()};
-    const unique_file model = like == r.args.end() ? unique_file{} : temp_file_with(*before.at(like[1]).content);
+    // An original read from standard input is the file fed to it ("<name").
+    const auto fed = std::find_if(r.args.begin(), r.args.end(), [](const std::string& arg) { return arg.starts_with('<'); });
+    const std::string original = like == r.args.end() ? "" : like[1] == "-" ? fed->substr(1) : like[1];
+    const unique_file model = original.empty() ? unique_file{} : temp_file_with(*before.at(original).content);
     picture pic;
     EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none &&
                 pack_blocks(pic, out.get(), {1, model.get(), {}}).failed == pack_stage::none);
