@@ -13,6 +13,7 @@
 
 #include "app/exit_status.h"
 #include "app/files.h"
+#include "app/interrupt_cleanup.h"
 #include "app/messages.h"
 #include "app/output_refusal.h"
 #include "app/pack_options.h"
@@ -210,6 +211,18 @@ int pack_files(const pack_command& command, std::ostream& log, progress_line& pr
     // file as it was.
     pending_output output = pending_output::create(command.tiles, job.picture_file);
     if (said_output_refused(output, command.tiles, log, cause(output.error()))) return exit_status::failure;
+    // Tile data over a picture is most likely a slip of the tab key, and binary on a terminal
+    // garbles it: both only when asked for. The refused output goes with `output`.
+    if (!command.force && output.replaces_picture()) {
+        say(log, command.tiles, pack_messages::output_is_picture);
+        return exit_status::failure;
+    }
+    if (!command.force && output.writes_to_terminal()) {
+        say(log, pack_messages::output_is_terminal);
+        return exit_status::failure;
+    }
+    // From here an interrupt leaves the terminal and the folder as they were.
+    clean_up_on_interrupt();
     return pack_picture(job, output, model_owner);
 }
 

@@ -27,8 +27,13 @@ missing_both
 missing_tisfile
 extra_argument *
 standard_input_twice
+empty_picture_name
+empty_tisfile_name
+empty_original_name
 * because *
 * not_a_picture
+* output_is_picture
+output_is_terminal
 * size_is * by * size_must_be
 packing_failed * because *
 standard_input
