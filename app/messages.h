@@ -57,6 +57,13 @@ inline constexpr std::string_view size_is = " is ";
 inline constexpr std::string_view by = " x ";
 inline constexpr std::string_view size_must_be = " pixels; width and height must be multiples of 64!";
 inline constexpr std::string_view packing_failed = "Packing failed: ";
+// After the picture's name when the run lacks memory (or threads) anywhere.
+inline constexpr std::string_view no_memory = " needs more memory than can be had";
+// After the original's name: it is no tile data to follow.
+inline constexpr std::string_view original_is_picture = " is a picture, not tile data: --like takes the tile file to follow";
+inline constexpr std::string_view original_of = " is not tile data: its ";
+inline constexpr std::string_view original_not_records = " bytes are not a whole number of ";
+inline constexpr std::string_view original_record_size = "-byte records";
 // The reasons when the system gives none: a file that shrank while read, a write refused.
 inline constexpr std::string_view ended_early = "it ended early";
 inline constexpr std::string_view not_written = "it could not be written";
@@ -67,6 +74,7 @@ inline constexpr std::string_view unchanged = " unchanged, ";
 inline constexpr std::string_view changed = " changed, ";
 inline constexpr std::string_view reduced_to_256 = " reduced to 256 colours";
 inline constexpr std::string_view no_original_record = " with no original record";
+inline constexpr std::string_view records_kept = " records after them kept";
 inline constexpr std::string_view and_then = ", ";
 
 // The line a long run keeps on a terminal: "Packing: 37 of 150 block-rows, 12.5 a second".

@@ -43,6 +43,10 @@ not_written
 written * by * blocks * reduced_to_256
 written * by * blocks * unchanged * changed * reduced_to_256
 and_then * no_original_record
+and_then * records_kept
+* no_memory
+* original_is_picture
+* original_of * original_not_records * original_record_size
 progress * progress_of * progress_rows * progress_rate' ;;
 *) echo "no messages listed for namespace $3"; exit 1 ;;
 esac

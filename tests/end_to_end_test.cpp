@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <cerrno>
 #include <iterator>
@@ -69,7 +70,9 @@ fs::path fresh_folder() {
 // Runs the program in `dir` with standard output and error both going to `log`, which must
 // then hold exactly what standard output should: so standard error stays empty. With
 // `redirect` "|" standard output is a pipe whose bytes (under the pipe's 64 KiB) go to
-// `piped`; with ">>name" it is that file of `dir`, appended to. Returns the exit status, or
+// `piped`; with ">>name" it is that file of `dir`, appended to. With "<name" standard input is
+// a pipe that gives that file of `dir`, with "<name+zeros" then zeros without end, to a reader
+// that stops ("<+zeros" the zeros alone). Returns the exit status, or
 // 128 + the signal that ended it. Past a file size limit writes fail as on a full disk, or with
 // `killed` the program ends by the signal there; a memory limit caps its address space. With
 // `as_nobody` it runs as the user nobody.
@@ -83,18 +86,30 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
     if (redirect == "|" && pipe(pipe_ends) != 0) return -1;
     const pid_t child = fork();
     if (child == 0) {
+        int input[2];
+        if (pipe(input) != 0) _exit(127);
+        if (redirect.starts_with('<') && fork() == 0) {  // the feeder, ended by the reader's end
+            close(input[0]);
+            const std::string name = redirect.substr(1, redirect.find("+zeros") - 1);
+            const bytes start = name.empty() ? bytes{} : read_file(dir / name);
+            static const std::array<char, 1 << 16> zeros{};
+            bool fed = write(input[1], start.data(), start.size()) == static_cast<ssize_t>(start.size());
+            while (fed && redirect.ends_with("+zeros")) fed = write(input[1], zeros.data(), zeros.size()) > 0;
+            _exit(0);
+        }
         const int out = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
-        const int data = redirect.empty() ? out : redirect == "|" ? pipe_ends[1]
-                                                                  : open((dir / redirect.substr(2)).c_str(), O_WRONLY | O_APPEND);
+        const int data = redirect.empty() || redirect[0] == '<' ? out
+                         : redirect == "|"                    ? pipe_ends[1]
+                                                              : open((dir / redirect.substr(2)).c_str(), O_WRONLY | O_APPEND);
         const rlimit limit{size_limit, size_limit}, memory{memory_limit, memory_limit};
         const rlimit no_core{0, 0};  // a killed run leaves no core file in the folder
         const bool limited = (killed || signal(SIGXFSZ, SIG_IGN) != SIG_ERR) && setrlimit(RLIMIT_CORE, &no_core) == 0 &&
                              (size_limit == RLIM_INFINITY || setrlimit(RLIMIT_FSIZE, &limit) == 0) &&
                              (memory_limit == RLIM_INFINITY || setrlimit(RLIMIT_AS, &memory) == 0);
-        // Standard input is an empty pipe, which no file name can be linked to, at its end at once.
-        int no_input[2];
-        if (out < 0 || data < 0 || dup2(data, 1) < 0 || dup2(out, 2) < 0 || pipe(no_input) != 0 ||
-            dup2(no_input[0], 0) < 0 || close(no_input[1]) != 0 || chdir(dir.c_str()) != 0 || !limited ||
+        // Standard input is a pipe, which no file name can be linked to: empty, at its end at
+        // once, unless fed.
+        if (out < 0 || data < 0 || dup2(data, 1) < 0 || dup2(out, 2) < 0 || dup2(input[0], 0) < 0 ||
+            close(input[1]) != 0 || chdir(dir.c_str()) != 0 || !limited ||
             (as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))) {
             _exit(127);
         }
@@ -113,13 +128,14 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
 }
 
 // One entry of a row's folder: "name=N" a file of N tile records ("name=N:640" with those
-// permissions, "name=N-cut" without its last byte, "name=BMN" starting with "BM"), "name=bmp" a
-// picture of 2 x 1 blocks, "name=bmpWxH" the same claiming W x H pixels, "name=bmp-cut" the
-// same cut short, "name=bmp-nosize" with a file size field of 0, "name=png" the start of a PNG;
-// "name/" a folder, "name->target" and "name=>target" a symbolic and a hard link; "name=^N" N
-// records outside the folder, bind-mounted on the name (`mounted` lists it); "!nobody" the
-// folder sticky and open to all, the program run as nobody. False when the system does not let
-// it be made.
+// permissions, "name=N-cut" without its last byte, "name=N+K" with K bytes more, "name=BMN"
+// starting with "BM"), "name=bmp" a picture of 2 x 1 blocks, "name=bmpWxH" the same claiming
+// W x H pixels, "name=bmp-cut" the same cut short, "name=bmp-nosize" with a file size field of
+// 0, "name=rleWxH" a run-length picture of 1080 bytes that claims W x H pixels and ends at
+// once, all black, "name=png" the start of a PNG; "name/" a folder, "name->target" and
+// "name=>target" a symbolic and a hard link; "name=^N" N records outside the folder,
+// bind-mounted on the name (`mounted` lists it); "!nobody" the folder sticky and open to all,
+// the program run as nobody. False when the system does not let it be made.
 bool lay_out(const fs::path& dir, const std::string& entry, std::vector<fs::path>& mounted) {
     const std::size_t arrow = entry.find('>');
     const std::string name = entry.substr(0, arrow == std::string::npos ? entry.rfind('=') : arrow - 1);
@@ -151,12 +167,23 @@ bool lay_out(const fs::path& dir, const std::string& entry, std::vector<fs::path
         if (value == "bmp-cut") bitmap.resize(20000);
         if (value == "bmp-nosize") std::fill_n(bitmap.begin() + 2, 4, 0);
         write_file(dir / name, bitmap);
+    } else if (value.starts_with("rle")) {
+        bytes bitmap(1080, 0);
+        const auto put = [&bitmap](std::size_t at, std::uint32_t field) {
+            for (std::size_t i = 0; i < 4; ++i) bitmap[at + i] = static_cast<unsigned char>(field >> (8 * i));
+        };
+        const std::size_t by = value.find('x');
+        bitmap[0] = 'B', bitmap[1] = 'M', bitmap[26] = 1, bitmap[28] = 8, bitmap.back() = 1;  // the end of the bitmap
+        put(2, 1080), put(10, 1078), put(14, 40), put(30, 1);
+        put(18, static_cast<std::uint32_t>(std::stoul(value.substr(3)))), put(22, static_cast<std::uint32_t>(std::stoul(value.substr(by + 1))));
+        write_file(dir / name, bitmap);
     } else {
         fs::create_directories((dir / name).parent_path());
         bytes records = tile_records(std::stoi(value.substr(value.starts_with("BM") ? 2 : 0)));
         if (value.ends_with("-cut")) records.pop_back();
         // Tile data may begin as a picture does; what follows is no picture's header.
         if (value.starts_with("BM")) std::copy_n("BM", 2, records.begin());
+        if (const std::size_t plus = value.find('+'); plus != std::string::npos) records.resize(records.size() + std::stoul(value.substr(plus + 1)));
         write_file(dir / name, records);
         if (const std::size_t colon = value.find(':'); colon != std::string::npos) {
             fs::permissions(dir / name, static_cast<fs::perms>(std::stoi(value.substr(colon + 1), nullptr, 8)));
@@ -307,6 +334,7 @@ const std::string pack_usage =
     "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n"
     "Note: - as the picture reads standard input, - as the tisfile writes standard output\n";
 const std::string packed = "Tis file written: 2 x 1 blocks, 0 reduced to 256 colours\n";
+const std::string limits = " pixels, past the limit of 2097152 pixels wide and 1073741824 pixels in all\n";
 const row pack_every_build[] = {
     {"no arguments", {"p.bmp=bmp"}, {}, "Missing the picture and the tisfile\n" + pack_usage, 1},
     {"one argument", {"p.bmp=bmp"}, {"p.bmp"}, "Missing the tisfile\n" + pack_usage, 1},
@@ -352,12 +380,41 @@ const row pack_every_build[] = {
     // Tile data on standard output leaves the messages to standard error.
     {"- is a pipe", {"p.bmp=bmp"}, {"p.bmp", "-", "|"}, packed, 0, "|"},
     {"- appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "-", ">>all.tis"}, packed, 0, "all.tis"},
+    // The original is tile data as it was when the run began.
+    {"an original of 5121 bytes", {"p.bmp=bmp", "o.tis=1+1"}, {"--like", "o.tis", "p.bmp", "t.tis"},
+     "o.tis is not tile data: its 5121 bytes are not a whole number of 5120-byte records\n", 1},
+    {"a picture as the original", {"p.bmp=bmp", "o.bmp=bmp"}, {"--like", "o.bmp", "p.bmp", "t.tis"},
+     "o.bmp is a picture, not tile data: --like takes the tile file to follow\n", 1},
+    {"the original's records past the picture's kept", {"p.bmp=bmp", "o.tis=5"}, {"--like", "o.tis", "p.bmp", "t.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 3 records after them kept\n", 0, "t.tis"},
+    {"appended to the original, which grows by one output", {"p.bmp=bmp", "o.tis=4"}, {"--like", "o.tis", "p.bmp", "-", ">>o.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 2 records after them kept\n", 0, "o.tis"},
+    // Bombs: a size no real picture has, in a few bytes, refused before anything is read or made.
+    {"run-length 2^31 - 64 pixels wide", {"p.bmp=rle2147483584x64"}, {"p.bmp", "t.tis"}, "p.bmp is too large: 2147483584 x 64" + limits, 1},
+    {"run-length 2^31 - 64 pixels high", {"p.bmp=rle64x2147483584"}, {"p.bmp", "t.tis"}, "p.bmp is too large: 64 x 2147483584" + limits, 1},
 };
 const row pack_windows_only[] = {
     {"NUL", {"p.bmp=bmp"}, {"p.bmp", "NUL"}, packed, 0},
     {"nul:", {"p.bmp=bmp"}, {"p.bmp", "nul:"}, packed, 0},
 };
 const row pack_posix_only[] = {
+    // An original through a pipe is first copied whole, then checked and read as a file is.
+    {"a picture as the original through a pipe", {"p.bmp=bmp", "o.bmp=bmp"}, {"--like", "-", "p.bmp", "t.tis", "<o.bmp"},
+     "standard input is a picture, not tile data: --like takes the tile file to follow\n", 1},
+    {"an original of 5121 bytes through a pipe", {"p.bmp=bmp", "o.tis=1+1"}, {"--like", "-", "p.bmp", "t.tis", "<o.tis"},
+     "standard input is not tile data: its 5121 bytes are not a whole number of 5120-byte records\n", 1},
+    {"an original through a pipe, its records past the picture's kept", {"p.bmp=bmp", "o.tis=3"}, {"--like", "-", "p.bmp", "t.tis", "<o.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 1 records after them kept\n", 0, "t.tis"},
+    {"zeros without end through a pipe, in 1 GB", {"p.bmp=bmp"}, {"-", "t.tis", "<+zeros"}, "standard input is not a BMP or PNG picture!\n", 1, "",
+     RLIM_INFINITY, 1000000u << 10},
+    {"a picture and then zeros without end through a pipe", {"p.bmp=bmp"}, {"-", "t.tis", "<p.bmp+zeros"},
+     "standard input is too large: more than 1122304 bytes, the most a picture of 128 x 64 pixels takes\n", 1},
+    // A thread per core at most (100000 would take 84 MB of record slots), reading ahead on two
+    // cores; the next block-row's buffer (96 MiB) is had only where there is a next block-row.
+    {"a block-row 8192 blocks wide, on at most a thread per core, in 160 MiB", {"p.bmp=rle524288x64"}, {"--threads=100000", "p.bmp", "t.tis"},
+     "Tis file written: 8192 x 1 blocks, 0 reduced to 256 colours\n", 0, "t.tis", RLIM_INFINITY, 160u << 20},
+    {"no memory for a block-row", {"p.bmp=rle2097152x64", "t.tis=1"}, {"p.bmp", "t.tis"}, "p.bmp needs more memory than can be had\n", 1, "",
+     RLIM_INFINITY, 256u << 20},
     {"/dev/stdout is a pipe", {"p.bmp=bmp"}, {"p.bmp", "/dev/stdout", "|"}, packed, 0, "|"},
     {"/dev/stdout appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "/dev/stdout", ">>all.tis"}, packed, 0, "all.tis"},
     {"/dev/fd/N that is not open", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/9"}, "Can't open output file: /dev/fd/9: Bad file descriptor\n", 1},
@@ -372,14 +429,21 @@ const row pack_posix_only[] = {
     {"another user's output in a sticky folder", {"p.bmp=bmp", "t.tis=3:666", "!nobody"}, {"p.bmp", "t.tis"}, packed, 0, "t.tis"},
 };
 
-// What a successful row leaves under r.made: the reference's bitmap of the tile file, or the
-// packing of the picture.
-bytes made_by(const row& r, const fs::path& dir, bool pack) {
-    const bytes input = read_file(dir / r.folder[0].substr(0, r.folder[0].rfind('=')));
+// What a successful row leaves under r.made, from the files as they were before it ran: the
+// reference's bitmap of the tile file, or the packing of the picture, after the original
+// (--like) where there is one.
+bytes made_by(const row& r, const std::map<std::string, file_state>& before, bool pack) {
+    const bytes input = *before.at(r.folder[0].substr(0, r.folder[0].rfind('='))).content;
     if (!pack) return convert_bytes(reference_convert, input, std::stoi(r.args[1]), std::stoi(r.args[2])).file;
+    const auto like = std::find(r.args.begin(), r.args.end(), "--like");
     const unique_file in = temp_file_with(input), out{std::tmpfile()};
+    // An original read from standard input is the file fed to it ("<name").
+    const auto fed = std::find_if(r.args.begin(), r.args.end(), [](const std::string& arg) { return arg.starts_with('<'); });
+    const std::string original = like == r.args.end() ? "" : like[1] == "-" ? fed->substr(1) : like[1];
+    const unique_file model = original.empty() ? unique_file{} : temp_file_with(*before.at(original).content);
     picture pic;
-    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get()).failed == pack_stage::none);
+    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none &&
+                pack_blocks(pic, out.get(), {1, model.get(), {}}).failed == pack_stage::none);
     return read_all(out.get());
 }
 
@@ -415,7 +479,7 @@ void run_rows(std::span<const row> every, std::span<const row> posix, std::span<
         std::vector<std::string> command = program(pack, named);
         std::string redirect;
         for (const std::string& arg : r.args) {
-            if (arg.starts_with('|') || arg.starts_with('>')) redirect = arg;
+            if (arg.starts_with('|') || arg.starts_with('>') || arg.starts_with('<')) redirect = arg;
             else command.push_back(windows_spelling(arg, dir));
         }
         bytes piped;
@@ -431,11 +495,12 @@ void run_rows(std::span<const row> every, std::span<const row> posix, std::span<
         if (runs_other_build) text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
         EXPECT_EQ("Quorvex v1.0 by Velkaran\n" + windows_spelling(r.out, dir), text);
         if (r.made == "|") {
-            EXPECT_TRUE(made_by(r, dir, pack) == piped) << "the pipe holds what was made, and nothing else";
+            EXPECT_TRUE(made_by(r, expected, pack) == piped) << "the pipe holds what was made, and nothing else";
         } else if (!r.made.empty()) {
             // A replaced file keeps its permissions; appended data follows what was there.
+            const bytes added = made_by(r, expected, pack);
             file_state& made = expected[r.made];
-            bytes content = redirect.empty() ? bytes{} : made.content.value_or(bytes{}), added = made_by(r, dir, pack);
+            bytes content = redirect.empty() ? bytes{} : made.content.value_or(bytes{});
             content.insert(content.end(), added.begin(), added.end());
             made = {content, made.content ? made.permissions : fresh};
         }
