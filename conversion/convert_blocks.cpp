@@ -33,9 +33,11 @@ bool convert_blocks(byte_source& in, byte_sink& out, std::int32_t width_blocks,
     const auto size = plan_bitmap(width_blocks, height_blocks);
     if (!size) return false;
     // A planned bitmap holds at most a few hundred thousand blocks: their bytes fit 64 bits.
-    const std::uint64_t needed = size->has_rows ? std::uint64_t{record_bytes} * static_cast<std::uint64_t>(width_blocks) *
-                                                      static_cast<std::uint64_t>(height_blocks)
-                                                : 0;
+    std::uint64_t needed = 0;
+    if (size->has_rows) {
+        needed = std::uint64_t{record_bytes} * static_cast<std::uint64_t>(width_blocks) *
+                 static_cast<std::uint64_t>(height_blocks);
+    }
     // Missing records are a wrong count or the wrong file: refused before the first byte is
     // written where the length is known, and where it is not, when the data runs out.
     if (const auto length = in.size(); length && *length < needed) return false;
