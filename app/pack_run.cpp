@@ -1,6 +1,7 @@
 #include "app/pack_run.h"
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -11,9 +12,9 @@
 #include "app/files.h"
 #include "app/messages.h"
 #include "app/output_refusal.h"
+#include "app/pack_outcome.h"
 #include "app/pack_options.h"
 #include "app/pack_progress.h"
-#include "conversion/block_geometry.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
 
@@ -25,8 +26,6 @@
 namespace quorvex {
 
 namespace {
-
-std::string text(std::int64_t number, std::string_view after) { return std::to_string(number).append(after); }
 
 // How a file given as "-" is named in messages.
 std::string shown_name(const std::string& name, std::string_view standard_stream) {
@@ -53,20 +52,6 @@ std::FILE* open_to_read(const std::string& name, stdio_file& owner, std::ostream
     return owner.get();
 }
 
-// The success line: the size in blocks, and what became of the blocks.
-std::string written_line(const picture& pic, const pack_result& packed, bool like) {
-    const std::int64_t side = block_geometry::block_side;
-    std::string line = text(pic.width / side, pack_messages::by).append(text(pic.height / side, pack_messages::blocks));
-    if (like) {
-        line.append(text(packed.unchanged, pack_messages::unchanged)).append(text(packed.changed, pack_messages::changed));
-    }
-    line.append(text(packed.reduced, pack_messages::reduced_to_256));
-    if (like && packed.unmodelled > 0) {
-        line.append(pack_messages::and_then).append(text(packed.unmodelled, pack_messages::no_original_record));
-    }
-    return line;
-}
-
 // One run once its files are open: what was asked, where it reports, what it reads.
 struct pack_job {
     const pack_command& command;
@@ -82,22 +67,14 @@ int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner)
     const std::string picture_name = shown_name(job.command.picture, pack_messages::standard_input);
     picture pic;
     const picture_problem problem = read_picture(job.picture_file, pic);
-    if (problem == picture_problem::refused) {
-        say(job.log, picture_name, pic.refusal);
-        return exit_status::failure;
-    }
-    if (problem == picture_problem::unreadable) {
-        say(job.log, picture_name, pack_messages::not_a_picture);
-        return exit_status::failure;
-    }
-    if (problem == picture_problem::size_not_in_blocks) {
-        say(job.log, picture_name + std::string(pack_messages::size_is),
-            text(pic.width, pack_messages::by).append(std::to_string(pic.height)), pack_messages::size_must_be);
+    if (problem != picture_problem::none) {
+        say(job.log, refused_picture_line(picture_name, problem, pic));
         return exit_status::failure;
     }
 
     job.settings.progress = [&job](std::size_t done, std::size_t rows) { job.progress.update(done, rows); };
-    pack_result packed = pack_blocks(pic, output.get(), job.settings);
+    byte_sink sink = byte_sink::file(output.get());
+    pack_result packed = pack_blocks(pic, sink, job.settings);
     // Windows replaces no file that is open: the original, all read by now, is closed first;
     // closing what was only read loses nothing.
     (void)model_owner.close();
@@ -107,18 +84,12 @@ int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner)
     }
     job.progress.clear();
     if (packed.failed != pack_stage::none) {
-        const bool reading = packed.failed != pack_stage::output;
-        const std::string file = packed.failed == pack_stage::picture ? picture_name
-                                 : packed.failed == pack_stage::model
-                                     ? shown_name(job.command.like.value_or(""), pack_messages::standard_input)
-                                     : shown_name(job.command.tiles, pack_messages::standard_output);
-        const std::string_view reason = packed.error != 0 ? std::strerror(packed.error)
-                                        : reading         ? pack_messages::ended_early
-                                                          : pack_messages::not_written;
-        say(job.log, pack_messages::packing_failed, file + std::string(pack_messages::because), reason);
+        say(job.log, packing_failed_line(packed, picture_name,
+                                         shown_name(job.command.like.value_or(""), pack_messages::standard_input),
+                                         shown_name(job.command.tiles, pack_messages::standard_output)));
         return exit_status::failure;
     }
-    say(job.log, pack_messages::written, written_line(pic, packed, job.command.like.has_value()));
+    say(job.log, written_line(pic, packed, job.command.like.has_value()));
     // A script that cannot be told the outcome must not take the run for a success.
     return job.log ? exit_status::success : exit_status::failure;
 }
@@ -150,8 +121,11 @@ int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
     stdio_file model_owner;
     pack_job job{command, log, progress, open_to_read(command.picture, picture_owner, log), {}};
     if (job.picture_file == nullptr) return exit_status::failure;
-    if (command.like && (job.settings.model = open_to_read(*command.like, model_owner, log)) == nullptr) {
-        return exit_status::failure;
+    std::optional<byte_source> model;
+    if (command.like) {
+        std::FILE* const model_file = open_to_read(*command.like, model_owner, log);
+        if (model_file == nullptr) return exit_status::failure;
+        job.settings.model = &model.emplace(byte_source::file(model_file));
     }
     job.settings.threads = command.threads != 0 ? command.threads : std::max(1U, std::thread::hardware_concurrency());
 

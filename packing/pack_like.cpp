@@ -47,12 +47,12 @@ private:
 
 }  // namespace
 
-model_rows::model_rows(std::FILE* model, std::size_t columns)
+model_rows::model_rows(byte_source& model, std::size_t columns)
     : model_(model), records_(std::max<std::size_t>(columns, 1) * record_bytes) {}
 
 bool model_rows::read_next() {
-    have_ = std::fread(records_.data(), 1, records_.size(), model_);
-    return std::ferror(model_) == 0;
+    have_ = model_.read(records_);
+    return !model_.failed();
 }
 
 std::span<const unsigned char> model_rows::record(std::size_t column) const {
@@ -61,11 +61,11 @@ std::span<const unsigned char> model_rows::record(std::size_t column) const {
     return {records_.data() + start, record_bytes};
 }
 
-pack_stage model_rows::copy_rest(std::FILE* out) {
+pack_stage model_rows::copy_rest(byte_sink& out) {
     for (;;) {
-        const std::size_t got = std::fread(records_.data(), 1, records_.size(), model_);
-        if (got > 0 && std::fwrite(records_.data(), 1, got, out) != got) return pack_stage::output;
-        if (got < records_.size()) return std::ferror(model_) != 0 ? pack_stage::model : pack_stage::none;
+        const std::size_t got = model_.read(records_);
+        if (got > 0 && !out.write({records_.data(), got})) return pack_stage::output;
+        if (got < records_.size()) return model_.failed() ? pack_stage::model : pack_stage::none;
     }
 }
 

@@ -18,7 +18,7 @@ namespace quorvex {
 class model_rows {
 public:
     /// Reads `model` from where it stands, for a picture `columns` blocks wide.
-    model_rows(std::FILE* model, std::size_t columns);
+    model_rows(byte_source& model, std::size_t columns);
     /// Reads the next block-row's records. False only when a read fails: an original that
     /// ends early simply has no records from there on.
     [[nodiscard]] bool read_next();
@@ -27,10 +27,10 @@ public:
     [[nodiscard]] std::span<const unsigned char> record(std::size_t column) const;
     /// Copies whatever the original holds past the block-rows read, to the end, to `out`.
     /// Returns the stage that failed, or pack_stage::none.
-    [[nodiscard]] pack_stage copy_rest(std::FILE* out);
+    [[nodiscard]] pack_stage copy_rest(byte_sink& out);
 
 private:
-    std::FILE* model_;
+    byte_source& model_;
     std::vector<unsigned char> records_;
     std::size_t have_ = 0;  // bytes of records_ read for the current block-row
 };

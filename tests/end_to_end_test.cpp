@@ -337,7 +337,8 @@ bytes made_by(const row& r, const fs::path& dir, bool pack) {
     if (!pack) return convert_bytes(reference_convert, input, std::stoi(r.args[1]), std::stoi(r.args[2])).file;
     const unique_file in = temp_file_with(input), out{std::tmpfile()};
     picture pic;
-    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get()).failed == pack_stage::none);
+    byte_sink sink = byte_sink::file(out.get());
+    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, sink).failed == pack_stage::none);
     return read_all(out.get());
 }
 
