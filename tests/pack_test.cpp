@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <numeric>
+#include <optional>
 #include <sstream>
 
 #include "app/pack_run.h"
@@ -15,6 +16,7 @@
 #include "packing/read_picture.h"
 #include "packing/reduce_colours.h"
 #include "tests/test_support.h"
+#include "web/core_face.h"
 
 namespace quorvex {
 
@@ -128,6 +130,12 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
             EXPECT_TRUE(k == r.block && r.what != edit::none ? differ > 0 && differ <= r.bytes_changed : differ == 0) << "record " << k << ": " << differ;
         }
         EXPECT_TRUE(r.packed_as.empty() || r.packed_as == tiles);
+        // The web page's way: the same bytes and the same outcome line, from memory.
+        std::optional<original_tiles> like;
+        if (r.like != original::none) like = original_tiles{"o.tis", model};
+        const face_result page = pack_in_memory("p.bmp", r.picture.empty() ? bitmap : r.picture, like, {});
+        EXPECT_TRUE(page.written && page.bytes == tiles);
+        EXPECT_EQ(out.str().substr(out.str().find('\n') + 1), page.line + "\n");
     }
     std::filesystem::remove_all(dir);
 }
@@ -153,7 +161,8 @@ TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
         const unique_file in = temp_file_with(bitmap), out{std::tmpfile()};
         picture pic;
         ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
-        EXPECT_EQ(1, pack_blocks(pic, out.get(), {threads, nullptr, {}}).reduced);
+        byte_sink sink = byte_sink::file(out.get());
+        EXPECT_EQ(1, pack_blocks(pic, sink, {threads, nullptr, {}}).reduced);
         const bytes tiles = read_all(out.get());
         EXPECT_TRUE(tiles.size() == 30720 && std::equal(expected.begin(), expected.end(), tiles.begin()));
         if (threads == 1) one_thread = tiles;
