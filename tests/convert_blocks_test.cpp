@@ -84,10 +84,17 @@ TEST(ConvertBlocks, MatchesTheReferenceOnEveryShapeAndWhereverTheInputEnds) {
             EXPECT_EQ(c.ok && s.width >= 1 && s.height >= 1, page.written);
             EXPECT_TRUE(page.bytes == (page.written ? c.file : bytes()));
             EXPECT_EQ(page.written ? "Tis file converted successfully!" : "Conversion failed!", page.line);
+            bytes joined;
+            const face_result pieces = convert_in_pieces("t.tis", input, s.width, s.height, [&joined](std::span<const unsigned char> piece) {
+                joined.insert(joined.end(), piece.begin(), piece.end());
+            });
+            EXPECT_EQ(page.line, pieces.line);
+            EXPECT_TRUE(joined == page.bytes) << "the pieces are not the bitmap";
         }
     }
     const bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
     EXPECT_EQ("p.png is not a tis file!", convert_in_memory("p.png", png, 1, 1).line);
+    EXPECT_EQ("p.png is not a tis file!", convert_in_pieces("p.png", png, 1, 1, {}).line);
 }
 
 // Failed writes are rows of the end-to-end table; a pipe, a folder and a stream of unknown

@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "app/pack_outcome.h"
+#include "conversion/bitmap_header.h"
 #include "conversion/convert_blocks.h"
 #include "conversion/picture_signature.h"
 #include "packing/pack_blocks.h"
@@ -39,12 +40,42 @@ face_result convert_in_memory(std::string_view name, std::span<const unsigned ch
         return refused(std::string(name).append(messages::not_tile_data));
     }
     std::vector<unsigned char> bitmap;
+    // The bitmap's size is known: one allocation, where growing by doubling would briefly hold
+    // half as much again.
+    if (const auto size = plan_bitmap(width, height)) bitmap.reserve(size->file_bytes);
     byte_source in = byte_source::memory(tiles);
     byte_sink out = byte_sink::memory(bitmap);
     if (width < 1 || height < 1 || !convert_blocks(in, out, width, height)) {
         return refused(std::string(messages::conversion_failed));
     }
     return written(std::move(bitmap), std::string(messages::converted));
+}
+
+face_result convert_in_pieces(std::string_view name, std::span<const unsigned char> tiles, std::int32_t width,
+                              std::int32_t height, const std::function<void(std::span<const unsigned char>)>& take) {
+    if (starts_like_picture(tiles.first(std::min(tiles.size(), picture_signature_bytes)))) {
+        return refused(std::string(name).append(messages::not_tile_data));
+    }
+    // convert_blocks's own refusals, made before any piece is given: counts it cannot plan and
+    // fewer records than the bitmap needs.
+    const auto size = width < 1 || height < 1 ? std::nullopt : plan_bitmap(width, height);
+    const std::uint64_t row_records = std::uint64_t{block_geometry::record_bytes} * static_cast<std::uint64_t>(width);
+    if (!size || tiles.size() / row_records < static_cast<std::uint64_t>(height)) {
+        return refused(std::string(messages::conversion_failed));
+    }
+    std::vector<unsigned char> piece;
+    byte_sink out = byte_sink::memory(piece);
+    if (!write_bitmap_header(out, *size)) return refused(std::string(messages::conversion_failed));
+    take(piece);
+    // Each block-row is the bitmap of its own records, one block high, without its header.
+    for (std::int32_t row = height - 1; row >= 0; --row) {
+        piece.clear();
+        byte_source in = byte_source::memory(tiles.subspan(static_cast<std::size_t>(static_cast<std::uint64_t>(row) * row_records),
+                                                           static_cast<std::size_t>(row_records)));
+        if (!convert_blocks(in, out, width, 1)) return refused(std::string(messages::conversion_failed));
+        take(std::span<const unsigned char>(piece).subspan(block_geometry::bitmap_header_bytes));
+    }
+    return written({}, std::string(messages::converted));
 }
 
 face_result pack_in_memory(std::string_view name, std::vector<unsigned char> picture_bytes,

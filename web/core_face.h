@@ -29,6 +29,14 @@ struct face_result {
 [[nodiscard]] face_result convert_in_memory(std::string_view name, std::span<const unsigned char> tiles,
                                             std::int32_t width, std::int32_t height);
 
+/// The same bitmap in pieces, for a page that shows it as it is made without holding it whole:
+/// `take` is given the header, then the pixel rows of each block-row, the bottom one first;
+/// joined, the pieces are convert_in_memory's bytes. Nothing is given after a refusal, and the
+/// result holds no bytes.
+[[nodiscard]] face_result convert_in_pieces(std::string_view name, std::span<const unsigned char> tiles,
+                                            std::int32_t width, std::int32_t height,
+                                            const std::function<void(std::span<const unsigned char>)>& take);
+
 /// An original tile file for packing to follow, as quorvex-pack --like reads it.
 struct original_tiles {
     std::string_view name;

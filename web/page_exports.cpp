@@ -16,8 +16,10 @@
 #include "web/core_face.h"
 
 extern "C" {
-// Given by the worker's script (web/progress.js): tells the page how far packing is.
+// Given by the worker's script (web/progress.js): tells the page how far packing is, and hands
+// the worker each piece of a bitmap as it is made.
 void page_progress(std::size_t done, std::size_t rows);
+void page_piece(const unsigned char* bytes, std::size_t size);
 }
 
 namespace {
@@ -40,11 +42,16 @@ int answered(Work work, std::string_view subject) {
 
 extern "C" {
 
-/// Converts `size` tile bytes at `tiles` (freed here) at width x height blocks; 1 when written.
-int page_convert(unsigned char* tiles, std::size_t size, const char* name, std::int32_t width, std::int32_t height) {
-    const int written = answered([&] { return quorvex::convert_in_memory(name, {tiles, size}, width, height); }, name);
-    std::free(tiles);
-    return written;
+/// Converts `size` tile bytes at `tiles` (kept by the worker for the next layout) at width x
+/// height blocks, handing the bitmap to page_piece as it is made; 1 when written.
+int page_convert(const unsigned char* tiles, std::size_t size, const char* name, std::int32_t width,
+                 std::int32_t height) {
+    return answered(
+        [&] {
+            return quorvex::convert_in_pieces(name, {tiles, size}, width, height,
+                                              [](std::span<const unsigned char> piece) { page_piece(piece.data(), piece.size()); });
+        },
+        name);
 }
 
 /// Packs the picture's bytes (freed here), following the original's when `original` is not
@@ -76,6 +83,21 @@ int page_out_of_memory(const char* name) {
 /// The side of a block in pixels and the bytes of one record, for the page's grid.
 int page_block_side() { return quorvex::block_geometry::block_side; }
 int page_record_bytes() { return quorvex::block_geometry::record_bytes; }
+
+/// Turns `rows` bitmap rows of `pixels` 3-byte pixels (blue first, the bottom row first) into
+/// the canvas's RGBA rows, top first: where the page would spend most of its time in script.
+void page_rgba(const unsigned char* bitmap_rows, std::size_t pixels, std::size_t rows, unsigned char* rgba) {
+    for (std::size_t y = 0; y < rows; ++y) {
+        const unsigned char* from = bitmap_rows + (rows - 1 - y) * pixels * 3;
+        unsigned char* to = rgba + y * pixels * 4;
+        for (std::size_t x = 0; x < pixels; ++x, from += 3, to += 4) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+            to[3] = 255;
+        }
+    }
+}
 
 const unsigned char* page_result_bytes() { return last.bytes.data(); }
 std::size_t page_result_size() { return last.bytes.size(); }

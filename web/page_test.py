@@ -187,7 +187,7 @@ def main():
                 check(f"smooth.tis changed to {width} x {height}: the bitmap's bytes", f.read(),
                       page.offered("save-bmp"))
         check("the canvas is the picture's size", [8 * SIDE, 3 * SIDE],
-              page.js("const c = document.getElementById('picture'); return [c.width, c.height]"))
+              page.js("const c = document.getElementById('picture'); return [c.clientWidth, c.clientHeight]"))
 
         # Refused: a width of 0, in the program's words, with nothing offered.
         line = page.act(lambda: page.set_layout(0, 4))
