@@ -130,7 +130,9 @@ async function chooseTiles(file) {
   $('height').value = start.height;
   $('width').disabled = false;
   $('height').disabled = false;
-  $('guesses').textContent = '';
+  $('guesses').textContent = records > 1
+    ? 'Tile data does not record its layout: this is the nearest to a square. Change it until the picture fits.'
+    : '';
   await convert(start.width, start.height, file);
 }
 
@@ -171,6 +173,12 @@ function pointAt(event) {
   const row = Math.floor((event.clientY - box.top) / box.height * shown.height);
   if (column < 0 || row < 0 || column >= shown.width || row >= shown.height) return;
   const record = row * shown.width + column;
+  const mark = $('pointed');
+  mark.hidden = false;
+  mark.style.left = `${$('picture').offsetLeft + column * box.width / shown.width}px`;
+  mark.style.top = `${$('picture').offsetTop + row * box.height / shown.height}px`;
+  mark.style.width = `${box.width / shown.width}px`;
+  mark.style.height = `${box.height / shown.height}px`;
   $('pointer').textContent = `Block column ${column}, row ${row}: record ${record}, ` +
     `at byte ${(record * geometry.recordBytes).toLocaleString('en')}`;
 }
@@ -201,6 +209,7 @@ $('actual-size').addEventListener('change', () => {
 });
 window.addEventListener('resize', placeGrid);
 $('picture').addEventListener('mousemove', pointAt);
+$('picture').addEventListener('mouseleave', () => { $('pointed').hidden = true; });
 for (const kind of ['dragenter', 'dragover']) {
   document.addEventListener(kind, (event) => { event.preventDefault(); document.body.classList.add('dragging'); });
 }
