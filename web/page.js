@@ -81,14 +81,12 @@ let conversions = 0;  // the latest asked for; answers to older ones are dropped
 async function convert(width, height, file) {
   const asked = ++conversions;
   setState('working', 'Converting…');
-  const job = { kind: 'convert', width, height };
-  const transfer = [];
-  if (file) {
-    const bytes = await file.arrayBuffer();
-    job.tiles = { name: file.name, bytes };
-    transfer.push(bytes);
+  const job = { kind: 'convert', width, height, file };
+  if (!$('actual-size').checked) {
+    const frame = $('frame');
+    job.fit = { width: frame.clientWidth * devicePixelRatio, height: frame.clientHeight * devicePixelRatio };
   }
-  const answer = await ask(job, transfer);
+  const answer = await ask(job);
   if (asked !== conversions) return;
   if (!answer.written) {
     offer('bmp', $('save-bmp'), null);
@@ -205,7 +203,8 @@ $('save-png').addEventListener('click', savePng);
 $('grid').addEventListener('change', placeGrid);
 $('actual-size').addEventListener('change', () => {
   $('frame').classList.toggle('actual', $('actual-size').checked);
-  placeGrid();
+  // The canvas holds the picture at the size shown: 1:1 paints it again at full size.
+  if (shown) convert(shown.width, shown.height, null);
 });
 window.addEventListener('resize', placeGrid);
 $('picture').addEventListener('mousemove', pointAt);

@@ -186,8 +186,13 @@ def main():
             with open(os.path.join(scratch, "smooth.bmp"), "rb") as f:
                 check(f"smooth.tis changed to {width} x {height}: the bitmap's bytes", f.read(),
                       page.offered("save-bmp"))
-        check("the canvas is the picture's size", [8 * SIDE, 3 * SIDE],
+        # Shown 1:1, the canvas is the picture's size; the bitmap offered is the same.
+        page.act(lambda: page.driver.find_element("id", "actual-size").click())
+        check("at 1:1 the canvas is the picture's size", [8 * SIDE, 3 * SIDE],
               page.js("const c = document.getElementById('picture'); return [c.clientWidth, c.clientHeight]"))
+        with open(os.path.join(scratch, "smooth.bmp"), "rb") as f:
+            check("at 1:1 the bitmap's bytes", f.read(), page.offered("save-bmp"))
+        page.act(lambda: page.driver.find_element("id", "actual-size").click())
 
         # Refused: a width of 0, in the program's words, with nothing offered.
         line = page.act(lambda: page.set_layout(0, 4))

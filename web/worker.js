@@ -6,6 +6,7 @@
 
 const ready = quorvexCore();
 let canvas = null;  // the page's, handed over
+let shown = null;   // { width, height } of the last conversion, for a PNG at full size
 let tiles = null;  // { name, at, size }: the bytes at `at` in the core's memory, or at 0 when it had none
 
 // Copies `bytes` into the core's memory; 0 when the memory cannot be had.
@@ -34,57 +35,78 @@ function result(core, written) {
   return { line, bytes, written: written === 1 };
 }
 
-function keep(core, name, bytes) {
-  if (tiles && tiles.at !== 0) core._free(tiles.at);
-  tiles = { name, at: put(core, bytes), size: bytes.length };
-}
-
-// Paints a 24-bit bitmap's pieces: the header, then block-rows of pixel rows, bottom first.
-// The core turns each into RGBA in its own memory, read by the canvas from there.
-function painter(core, width, height, side) {
+// Paints a 24-bit bitmap's pieces (the header, then block-rows of pixel rows, bottom first) on
+// `target` at `scale` (1 or less), and keeps them as the bitmap's file when `keepFile`. The core
+// turns each block-row into RGBA in its own memory, read by the canvas from there; scaled down,
+// a block-row goes through a canvas of its own.
+function painter(core, width, height, side, target, scale, keepFile) {
   const pixelsWide = width * side;
   const stripBytes = pixelsWide * side * 4;
-  const context = canvas.getContext('2d');
+  const context = target.getContext('2d');
+  const strip = scale < 1 ? new OffscreenCanvas(pixelsWide, side) : null;
+  const place = (row) => Math.round(row * side * scale);
   let rgba = 0;  // one block-row of RGBA pixels, had once the header shows the counts are sound
   let row = height;  // the block-row the next piece holds, counted down
   let file = null;
   return {
     take(piece) {
-      file = file ? new Blob([file, piece]) : new Blob([piece], { type: 'image/bmp' });
+      if (keepFile) file = file ? new Blob([file, piece]) : new Blob([piece], { type: 'image/bmp' });
       if (row === height) {  // the header
-        canvas.width = pixelsWide;
-        canvas.height = height * side;
+        target.width = Math.max(1, Math.round(pixelsWide * scale));
+        target.height = Math.max(1, place(height));
+        context.imageSmoothingQuality = 'medium';
         rgba = core._malloc(stripBytes);
       } else if (rgba !== 0) {
         core._page_rgba(piece.byteOffset, pixelsWide, side, rgba);
-        const pixels = new Uint8ClampedArray(core.HEAPU8.buffer, rgba, stripBytes);
-        context.putImageData(new ImageData(pixels, pixelsWide, side), 0, row * side);
+        const pixels = new ImageData(new Uint8ClampedArray(core.HEAPU8.buffer, rgba, stripBytes), pixelsWide, side);
+        if (strip) {
+          strip.getContext('2d').putImageData(pixels, 0, 0);
+          context.drawImage(strip, 0, place(row), target.width, place(row + 1) - place(row));
+        } else {
+          context.putImageData(pixels, 0, row * side);
+        }
       }
       row -= 1;
     },
-    // The bitmap's file, once all is painted; null when the strip could not be had.
+    // Whether the strip could be had (false: nothing was painted), freeing it.
     finish() {
-      if (rgba === 0) return null;
+      if (rgba === 0) return false;
       core._free(rgba);
       rgba = 0;
-      return file;
+      return true;
     },
+    file: () => file,
   };
 }
 
-function convert(core, width, height) {
+// Converts the tile data kept at width x height blocks, painting on `target` at `scale`.
+function convert(core, width, height, target, scale, keepFile) {
   const name = text(core, tiles.name);
-  const paint = painter(core, width, height, core._page_block_side());
+  const paint = painter(core, width, height, core._page_block_side(), target, scale, keepFile);
   core.onPiece = paint.take;
   const written = tiles.at === 0 ? core._page_out_of_memory(name)
                                  : core._page_convert(tiles.at, tiles.size, name, width, height);
-  const file = paint.finish();
+  const painted = paint.finish();
   let answer = result(core, 0);
   answer.written = written === 1;
-  if (answer.written && file === null) answer = result(core, core._page_out_of_memory(name));
-  answer.file = file;
+  if (answer.written && !painted) answer = result(core, core._page_out_of_memory(name));
+  answer.file = paint.file();
   core._free(name);
   return answer;
+}
+
+// Reads a chosen file straight into the core's memory, a chunk at a time: no second copy.
+async function keepFile(core, file) {
+  if (tiles && tiles.at !== 0) core._free(tiles.at);
+  tiles = { name: file.name, at: core._malloc(Math.max(1, file.size)), size: file.size };
+  if (tiles.at === 0) return;
+  const reader = file.stream().getReader();
+  for (let at = tiles.at; ;) {
+    const { done, value } = await reader.read();
+    if (done) break;
+    core.HEAPU8.set(value, at);
+    at += value.length;
+  }
 }
 
 function pack(core, edited, original) {
@@ -105,24 +127,40 @@ function pack(core, edited, original) {
   return result(core, written);
 }
 
-onmessage = async (event) => {
-  const core = await ready;
-  const job = event.data;
-  let answer;
+async function handle(core, job) {
   if (job.kind === 'canvas') {
     canvas = job.canvas;
-    answer = {};
-  } else if (job.kind === 'png') {
-    answer = { file: await canvas.convertToBlob({ type: 'image/png' }) };
-  } else if (job.kind === 'geometry') {
-    answer = { side: core._page_block_side(), recordBytes: core._page_record_bytes() };
-  } else if (job.kind === 'convert') {
-    if (job.tiles) keep(core, job.tiles.name, new Uint8Array(job.tiles.bytes));
-    answer = convert(core, job.width, job.height);
-  } else if (job.kind === 'pack') {
-    answer = pack(core, { name: job.edited.name, bytes: new Uint8Array(job.edited.bytes) },
-                  job.original ? { name: job.original.name, bytes: new Uint8Array(job.original.bytes) } : null);
+    return {};
   }
-  answer.id = job.id;
-  postMessage(answer, answer.bytes ? [answer.bytes] : []);
+  if (job.kind === 'geometry') return { side: core._page_block_side(), recordBytes: core._page_record_bytes() };
+  if (job.kind === 'convert') {
+    if (job.file) await keepFile(core, job.file);
+    const side = core._page_block_side();
+    // Scaled to the room the page has, unless 1:1 is asked: a large picture then costs the
+    // canvas only what the screen shows.
+    const scale = job.fit ? Math.min(1, job.fit.width / (job.width * side), job.fit.height / (job.height * side)) : 1;
+    const answer = convert(core, job.width, job.height, canvas, scale, true);
+    if (answer.written) shown = { width: job.width, height: job.height };
+    return answer;
+  }
+  if (job.kind === 'png') {
+    // The PNG is the picture at full size, whatever the canvas shows: painted once more apart.
+    const side = core._page_block_side();
+    const full = new OffscreenCanvas(shown.width * side, shown.height * side);
+    convert(core, shown.width, shown.height, full, 1, false);
+    return { file: await full.convertToBlob({ type: 'image/png' }) };
+  }
+  return pack(core, { name: job.edited.name, bytes: new Uint8Array(job.edited.bytes) },
+              job.original ? { name: job.original.name, bytes: new Uint8Array(job.original.bytes) } : null);
+}
+
+// One job at a time, in the order asked: reading a file must not let the next job begin.
+let queue = Promise.resolve();
+onmessage = (event) => {
+  queue = queue.then(async () => {
+    const core = await ready;
+    const answer = await handle(core, event.data);
+    answer.id = event.data.id;
+    postMessage(answer, answer.bytes ? [answer.bytes] : []);
+  });
 };
