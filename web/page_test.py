@@ -220,6 +220,8 @@ def main():
                 expected_line = native([quorvex_pack, "--threads", "1", *like, name, "packed.tis"], scratch)
                 what = f"{name} packed{' like ' + original if original else ''}"
                 check(f"{what}: the outcome line", expected_line, line)
+                check(f"{what}: the progress bar ends full", [4, 4],
+                      page.js("const p = document.getElementById('pack-progress'); return [p.value, p.max]"))
                 with open(os.path.join(scratch, "packed.tis"), "rb") as f:
                     check(f"{what}: the tile data's bytes", f.read(), page.offered("save-tis"))
             page.js("document.getElementById('original').value = ''")
