@@ -5,6 +5,7 @@
 
 #include "app/messages.h"
 #include "conversion/block_geometry.h"
+#include "conversion/picture_signature.h"
 
 namespace quorvex {
 
@@ -41,7 +42,19 @@ std::string written_line(const picture& pic, const pack_result& packed, bool lik
     if (like && packed.unmodelled > 0) {
         line.append(pack_messages::and_then).append(text(packed.unmodelled, pack_messages::no_original_record));
     }
+    if (like && packed.kept > 0) line.append(pack_messages::and_then).append(text(packed.kept, pack_messages::records_kept));
     return line;
+}
+
+std::optional<std::string> original_refusal_line(const std::string& name, std::span<const unsigned char> first,
+                                                 std::uint64_t bytes) {
+    if (starts_like_picture(first)) return name + std::string(pack_messages::original_is_picture);
+    if (bytes % block_geometry::record_bytes != 0) {
+        return name + std::string(pack_messages::original_of) + std::to_string(bytes) +
+               std::string(pack_messages::original_not_records) + std::to_string(block_geometry::record_bytes) +
+               std::string(pack_messages::original_record_size);
+    }
+    return std::nullopt;
 }
 
 std::string packing_failed_line(const pack_result& packed, const std::string& picture_name,

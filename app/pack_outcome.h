@@ -2,6 +2,9 @@
 
 // The outcome lines of quorvex-pack, shared with the web page so both say the same words.
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "packing/pack_blocks.h"
@@ -14,6 +17,12 @@ namespace quorvex {
 
 /// The success line after the banner: the size in blocks and what became of the blocks.
 [[nodiscard]] std::string written_line(const picture& pic, const pack_result& packed, bool like);
+
+/// Why an original named `name`, `bytes` long and starting with `first` (its first
+/// picture_signature_bytes or all of it), is no tile data for --like to follow; nothing when
+/// it is: a whole number of records, not a picture.
+[[nodiscard]] std::optional<std::string> original_refusal_line(const std::string& name, std::span<const unsigned char> first,
+                                                               std::uint64_t bytes);
 
 /// The line for a run that failed reading or writing: the file named for packed.failed (one
 /// of the three names) and the system's reason, or ours when it gave none.

@@ -32,11 +32,12 @@ int run(int argc, const char* const* argv, std::ostream& out) {
     }
 
     // A picture handed over by a slip of the tab key would be drawn as noise over the bitmap
-    // beside it: refused before the output is touched. convert_blocks seeks to every row, so
-    // reading these bytes moves nothing it relies on.
+    // beside it: refused before the output is touched. Only an input that can seek is looked
+    // at: a pipe fails at the conversion's first seek as it always did, and reading it here
+    // would wait for its writer. convert_blocks seeks to every row it reads.
     byte_source source = byte_source::file(input.get());
     std::array<unsigned char, picture_signature_bytes> first{};
-    const std::size_t got = source.read(first);
+    const std::size_t got = source.seek(0) ? source.read(first) : 0;
     if (starts_like_picture({first.data(), got})) {
         say(out, input_name, messages::not_tile_data);
         return exit_status::failure;

@@ -8,6 +8,7 @@
 
 #include "conversion/block_geometry.h"
 #include "conversion/file_offsets.h"
+#include "packing/picture_limits.h"
 #include "packing/refusals.h"
 
 // The PNG decoder is built here and nowhere else, for PNG alone, without file access of its
@@ -54,12 +55,29 @@ std::optional<std::uint64_t> seekable_size(std::FILE* in) {
     return static_cast<std::uint64_t>(end);
 }
 
-// All that is left in `in`; false on a read error.
-bool read_whole(std::FILE* in, std::vector<unsigned char>& into) {
+// What `in` holds, added to `into` until that holds `most` bytes or `in` ends; false on a read error.
+bool read_up_to(std::FILE* in, std::vector<unsigned char>& into, std::uint64_t most) {
     std::array<unsigned char, 1 << 16> chunk;
-    std::size_t got = 0;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) into.insert(into.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    while (into.size() < most) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), most - into.size()));
+        const std::size_t got = std::fread(chunk.data(), 1, want, in);
+        into.insert(into.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+        if (got < want) break;
+    }
     return std::ferror(in) == 0;
+}
+
+// A picture from a pipe, of which only the headers are held so far, is held whole now: up to
+// the most bytes a picture of its declared size takes, so that a pipe without end is refused
+// in bounded memory. Nothing to do for a file. Empty, or why it is refused.
+std::string read_rest(std::FILE* pipe, picture& into) {
+    if (pipe == nullptr) return {};
+    const std::uint64_t most = picture_limits::largest_file_bytes(into.width, into.height);
+    if (!read_up_to(pipe, into.source.whole, most + 1)) return std::string(refusals::unreadable);
+    into.source.size = into.source.whole.size();
+    if (into.source.size <= most) return {};
+    return refusals::text(refusals::more_than, most, refusals::most_a_picture, into.width, refusals::by, into.height,
+                          refusals::pixels_takes);
 }
 
 bool fits_blocks(std::int64_t width, std::int64_t height) {
@@ -83,7 +101,7 @@ bool png_complete(const picture_source& source) {
     return false;
 }
 
-picture_problem read_png(picture& into) {
+picture_problem read_png(std::FILE* pipe, picture& into) {
     const picture_source& source = into.source;
     std::array<unsigned char, png_sizes_end> head{};
     if (!source.read_at(0, head)) {
@@ -97,8 +115,10 @@ picture_problem read_png(picture& into) {
     }
     into.width = static_cast<std::int32_t>(width);
     into.height = static_cast<std::int32_t>(height);
+    if (std::string refused = picture_limits::size_refusal(width, height); !refused.empty()) return refuse(into, std::move(refused));
     if (!fits_blocks(width, height)) return picture_problem::size_not_in_blocks;
     if (width > png_largest_side || height > png_largest_side) return refuse(into, std::string(refusals::png_too_large));
+    if (std::string refused = read_rest(pipe, into); !refused.empty()) return refuse(into, std::move(refused));
     if (!png_complete(source)) return refuse(into, std::string(refusals::png_cut_short));
 
     int decoded_width = 0;
@@ -127,24 +147,29 @@ picture_problem read_png(picture& into) {
     return picture_problem::none;
 }
 
-picture_problem read_bmp(picture& into) {
+picture_problem read_bmp(std::FILE* pipe, picture& into) {
     if (std::string refused = read_bmp_header(into.source, into.width, into.height, into.bmp); !refused.empty()) {
         return refuse(into, std::move(refused));
     }
+    if (std::string refused = picture_limits::size_refusal(into.width, into.height); !refused.empty()) {
+        return refuse(into, std::move(refused));
+    }
     if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
+    if (std::string refused = read_rest(pipe, into); !refused.empty()) return refuse(into, std::move(refused));
     if (std::string refused = check_bmp_data(into.source, into.width, into.height, into.bmp); !refused.empty()) {
         return refuse(into, std::move(refused));
     }
     return picture_problem::none;
 }
 
-// Tells a BMP from a PNG by its first bytes, once `into.source` is set, and reads it.
-picture_problem read_source(picture& into) {
+// Tells a BMP from a PNG by its first bytes, once `into.source` is set, and reads it; `pipe`
+// is where the rest of a picture from a pipe is, or null.
+picture_problem read_source(std::FILE* pipe, picture& into) {
     std::array<unsigned char, png_signature.size()> magic{};
     const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(into.source.size, magic.size()));
     if (!into.source.read_at(0, {magic.data(), got})) return refuse(into, std::string(refusals::unreadable));
-    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return read_bmp(into);
-    if (got == magic.size() && magic == png_signature) return read_png(into);
+    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return read_bmp(pipe, into);
+    if (got == magic.size() && magic == png_signature) return read_png(pipe, into);
     return picture_problem::unreadable;
 }
 
@@ -154,23 +179,26 @@ void decoded_pixels_free::operator()(unsigned char* pixels) const { stbi_image_f
 
 picture_problem read_picture(std::FILE* in, picture& into) {
     into = picture{};
-    // A pipe cannot seek: what it holds is read into memory first.
+    // A pipe cannot seek: what it holds is read into memory, its headers first, and the rest
+    // only once they show a picture of a size within the limits.
+    std::FILE* pipe = nullptr;
     if (const std::optional<std::uint64_t> size = seekable_size(in)) {
         into.source.file = in;
         into.source.size = *size;
     } else {
         std::clearerr(in);
-        if (!read_whole(in, into.source.whole)) return refuse(into, std::string(refusals::unreadable));
+        pipe = in;
+        if (!read_up_to(in, into.source.whole, bmp_headers_bytes)) return refuse(into, std::string(refusals::unreadable));
         into.source.size = into.source.whole.size();
     }
-    return read_source(into);
+    return read_source(pipe, into);
 }
 
 picture_problem read_picture(std::vector<unsigned char> bytes, picture& into) {
     into = picture{};
     into.source.whole = std::move(bytes);
     into.source.size = into.source.whole.size();
-    return read_source(into);
+    return read_source(nullptr, into);
 }
 
 std::optional<block_row> read_block_row(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {

@@ -32,9 +32,10 @@ struct picture {
 /// `refused`: the picture is damaged or not what its headers claim; picture::refusal says how.
 enum class picture_problem { none, unreadable, size_not_in_blocks, refused };
 
-/// Reads a BMP or PNG from the start of `in`, told apart by content, and checks it: every BMP
-/// field against the file's real size, and a BMP's run-length data once through, before any
-/// pixel is read. A PNG is then decoded whole: grey becomes grey RGB, 16-bit samples keep their
+/// Reads a BMP or PNG from the start of `in`, told apart by content, and checks it: its
+/// declared size against picture_limits (from a pipe, before more than its headers is read),
+/// every BMP field against the file's real size, and a BMP's run-length data once through,
+/// before any pixel is read. A PNG is then decoded whole: grey becomes grey RGB, 16-bit samples keep their
 /// high byte, alpha is dropped. `unreadable`: `in` holds neither. On size_not_in_blocks `into`
 /// holds the size found. `in` stays the caller's and must stay open while `into` is used.
 [[nodiscard]] picture_problem read_picture(std::FILE* in, picture& into);

@@ -35,8 +35,10 @@ std::size_t byte_source::read(std::span<unsigned char> into) {
         return got;
     }
     if (position_ >= memory_.size()) return 0;
-    const std::size_t got = std::min(into.size(), memory_.size() - static_cast<std::size_t>(position_));
-    std::memcpy(into.data(), memory_.data() + position_, got);
+    // Below the size here, so it fits size_t also where that has 32 bits.
+    const auto at = static_cast<std::size_t>(position_);
+    const std::size_t got = std::min(into.size(), memory_.size() - at);
+    std::memcpy(into.data(), memory_.data() + at, got);
     position_ += got;
     return got;
 }

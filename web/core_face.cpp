@@ -9,7 +9,6 @@
 #include "conversion/picture_signature.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
-#include "packing/refusals.h"
 #include "streams/byte_sink.h"
 #include "streams/byte_source.h"
 
@@ -82,6 +81,14 @@ face_result pack_in_memory(std::string_view name, std::vector<unsigned char> pic
                            std::optional<original_tiles> original,
                            const std::function<void(std::size_t, std::size_t)>& progress) {
     const std::string picture_name(name);
+    // The programs' order: the original is judged before the picture is read.
+    if (original) {
+        const std::span<const unsigned char> bytes = original->bytes;
+        if (auto why = original_refusal_line(std::string(original->name),
+                                                 bytes.first(std::min(bytes.size(), picture_signature_bytes)), bytes.size())) {
+            return refused(std::move(*why));
+        }
+    }
     picture pic;
     const picture_problem problem = read_picture(std::move(picture_bytes), pic);
     if (problem != picture_problem::none) return refused(refused_picture_line(picture_name, problem, pic));
@@ -95,7 +102,7 @@ face_result pack_in_memory(std::string_view name, std::vector<unsigned char> pic
     const pack_result packed = pack_blocks(pic, out, settings);
     if (packed.failed != pack_stage::none) {
         // Only memory can fail here: the bytes are all present and the output is a vector.
-        return refused(picture_name + std::string(refusals::no_memory));
+        return refused(picture_name + std::string(pack_messages::no_memory));
     }
     return written(std::move(tiles), written_line(pic, packed, original.has_value()));
 }

@@ -12,7 +12,6 @@
 
 #include "app/messages.h"
 #include "conversion/block_geometry.h"
-#include "packing/refusals.h"
 #include "web/core_face.h"
 
 extern "C" {
@@ -33,7 +32,7 @@ int answered(Work work, std::string_view subject) {
         last = work();
     } catch (const std::bad_alloc&) {
         last = {};
-        last.line = std::string(subject).append(quorvex::refusals::no_memory);
+        last.line = std::string(subject).append(quorvex::pack_messages::no_memory);
     }
     return last.written ? 1 : 0;
 }
@@ -76,7 +75,7 @@ int page_pack(unsigned char* picture, std::size_t picture_size, const char* pict
 /// Says that `size` bytes of `name` could not be had in memory, as the programs say it; 0.
 int page_out_of_memory(const char* name) {
     last = {};
-    last.line = std::string(name).append(quorvex::refusals::no_memory);
+    last.line = std::string(name).append(quorvex::pack_messages::no_memory);
     return 0;
 }
 
