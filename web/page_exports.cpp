@@ -3,6 +3,7 @@
 // page_result_release, so the worker can copy it out.
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -93,6 +94,36 @@ void page_rgba(const unsigned char* bitmap_rows, std::size_t pixels, std::size_t
             to[0] = from[2];
             to[1] = from[1];
             to[2] = from[0];
+            to[3] = 255;
+        }
+    }
+}
+
+/// The same rows made smaller for the canvas: `wide` x `high` RGBA pixels, top first, each the
+/// mean of the bitmap pixels it covers, so a large picture is shown without a full-size canvas.
+void page_rgba_smaller(const unsigned char* bitmap_rows, std::size_t pixels, std::size_t rows, unsigned char* rgba,
+                       std::size_t wide, std::size_t high) {
+    for (std::size_t oy = 0; oy < high; ++oy) {
+        const std::size_t y0 = oy * rows / high;
+        const std::size_t y1 = std::max(y0 + 1, (oy + 1) * rows / high);
+        for (std::size_t ox = 0; ox < wide; ++ox) {
+            const std::size_t x0 = ox * pixels / wide;
+            const std::size_t x1 = std::max(x0 + 1, (ox + 1) * pixels / wide);
+            std::uint32_t blue = 0, green = 0, red = 0;
+            for (std::size_t y = y0; y < y1; ++y) {
+                // Bitmap rows are stored bottom first.
+                const unsigned char* from = bitmap_rows + ((rows - 1 - y) * pixels + x0) * 3;
+                for (std::size_t x = x0; x < x1; ++x, from += 3) {
+                    blue += from[0];
+                    green += from[1];
+                    red += from[2];
+                }
+            }
+            const auto count = static_cast<std::uint32_t>((y1 - y0) * (x1 - x0));
+            unsigned char* to = rgba + (oy * wide + ox) * 4;
+            to[0] = static_cast<unsigned char>((red + count / 2) / count);
+            to[1] = static_cast<unsigned char>((green + count / 2) / count);
+            to[2] = static_cast<unsigned char>((blue + count / 2) / count);
             to[3] = 255;
         }
     }

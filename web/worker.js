@@ -37,13 +37,12 @@ function result(core, written) {
 
 // Paints a 24-bit bitmap's pieces (the header, then block-rows of pixel rows, bottom first) on
 // `target` at `scale` (1 or less), and keeps them as the bitmap's file when `keepFile`. The core
-// turns each block-row into RGBA in its own memory, read by the canvas from there; scaled down,
-// a block-row goes through a canvas of its own.
+// turns each block-row into RGBA, made smaller when scaled, in its own memory, read by the
+// canvas from there.
 function painter(core, width, height, side, target, scale, keepFile) {
   const pixelsWide = width * side;
   const stripBytes = pixelsWide * side * 4;
   const context = target.getContext('2d');
-  const strip = scale < 1 ? new OffscreenCanvas(pixelsWide, side) : null;
   const place = (row) => Math.round(row * side * scale);
   let rgba = 0;  // one block-row of RGBA pixels, had once the header shows the counts are sound
   let row = height;  // the block-row the next piece holds, counted down
@@ -54,16 +53,17 @@ function painter(core, width, height, side, target, scale, keepFile) {
       if (row === height) {  // the header
         target.width = Math.max(1, Math.round(pixelsWide * scale));
         target.height = Math.max(1, place(height));
-        context.imageSmoothingQuality = 'medium';
         rgba = core._malloc(stripBytes);
       } else if (rgba !== 0) {
-        core._page_rgba(piece.byteOffset, pixelsWide, side, rgba);
-        const pixels = new ImageData(new Uint8ClampedArray(core.HEAPU8.buffer, rgba, stripBytes), pixelsWide, side);
-        if (strip) {
-          strip.getContext('2d').putImageData(pixels, 0, 0);
-          context.drawImage(strip, 0, place(row), target.width, place(row + 1) - place(row));
-        } else {
-          context.putImageData(pixels, 0, row * side);
+        const high = place(row + 1) - place(row);
+        if (high > 0) {
+          if (scale < 1) {
+            core._page_rgba_smaller(piece.byteOffset, pixelsWide, side, rgba, target.width, high);
+          } else {
+            core._page_rgba(piece.byteOffset, pixelsWide, side, rgba);
+          }
+          const bytes = new Uint8ClampedArray(core.HEAPU8.buffer, rgba, target.width * high * 4);
+          context.putImageData(new ImageData(bytes, target.width, high), 0, place(row));
         }
       }
       row -= 1;
