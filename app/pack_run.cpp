@@ -16,9 +16,9 @@
 #include "app/interrupt_cleanup.h"
 #include "app/messages.h"
 #include "app/output_refusal.h"
+#include "app/pack_outcome.h"
 #include "app/pack_options.h"
 #include "app/pack_progress.h"
-#include "conversion/block_geometry.h"
 #include "conversion/file_offsets.h"
 #include "conversion/picture_signature.h"
 #include "packing/pack_blocks.h"
@@ -32,8 +32,6 @@
 namespace quorvex {
 
 namespace {
-
-std::string text(std::int64_t number, std::string_view after) { return std::to_string(number).append(after); }
 
 // How a file given as "-" is named in messages.
 std::string shown_name(const std::string& name, std::string_view standard_stream) {
@@ -60,21 +58,6 @@ std::FILE* open_to_read(const std::string& name, stdio_file& owner, std::ostream
     return owner.get();
 }
 
-// The success line: the size in blocks, and what became of the blocks.
-std::string written_line(const picture& pic, const pack_result& packed, bool like) {
-    const std::int64_t side = block_geometry::block_side;
-    std::string line = text(pic.width / side, pack_messages::by).append(text(pic.height / side, pack_messages::blocks));
-    if (like) {
-        line.append(text(packed.unchanged, pack_messages::unchanged)).append(text(packed.changed, pack_messages::changed));
-    }
-    line.append(text(packed.reduced, pack_messages::reduced_to_256));
-    if (like && packed.unmodelled > 0) {
-        line.append(pack_messages::and_then).append(text(packed.unmodelled, pack_messages::no_original_record));
-    }
-    if (like && packed.kept > 0) line.append(pack_messages::and_then).append(text(packed.kept, pack_messages::records_kept));
-    return line;
-}
-
 // One run once its files are open: what was asked, where it reports, what it reads.
 struct pack_job {
     const pack_command& command;
@@ -90,22 +73,14 @@ int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner)
     const std::string picture_name = shown_name(job.command.picture, pack_messages::standard_input);
     picture pic;
     const picture_problem problem = read_picture(job.picture_file, pic);
-    if (problem == picture_problem::refused) {
-        say(job.log, picture_name, pic.refusal);
-        return exit_status::failure;
-    }
-    if (problem == picture_problem::unreadable) {
-        say(job.log, picture_name, pack_messages::not_a_picture);
-        return exit_status::failure;
-    }
-    if (problem == picture_problem::size_not_in_blocks) {
-        say(job.log, picture_name + std::string(pack_messages::size_is),
-            text(pic.width, pack_messages::by).append(std::to_string(pic.height)), pack_messages::size_must_be);
+    if (problem != picture_problem::none) {
+        say(job.log, refused_picture_line(picture_name, problem, pic));
         return exit_status::failure;
     }
 
     job.settings.progress = [&job](std::size_t done, std::size_t rows) { job.progress.update(done, rows); };
-    pack_result packed = pack_blocks(pic, output.get(), job.settings);
+    byte_sink sink = byte_sink::file(output.get());
+    pack_result packed = pack_blocks(pic, sink, job.settings);
     // Windows replaces no file that is open: the original, all read by now, is closed first;
     // closing what was only read loses nothing.
     (void)model_owner.close();
@@ -115,18 +90,12 @@ int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner)
     }
     job.progress.clear();
     if (packed.failed != pack_stage::none) {
-        const bool reading = packed.failed != pack_stage::output;
-        const std::string file = packed.failed == pack_stage::picture ? picture_name
-                                 : packed.failed == pack_stage::model
-                                     ? shown_name(job.command.like.value_or(""), pack_messages::standard_input)
-                                     : shown_name(job.command.tiles, pack_messages::standard_output);
-        const std::string_view reason = packed.error != 0 ? std::strerror(packed.error)
-                                        : reading         ? pack_messages::ended_early
-                                                          : pack_messages::not_written;
-        say(job.log, pack_messages::packing_failed, file + std::string(pack_messages::because), reason);
+        say(job.log, packing_failed_line(packed, picture_name,
+                                         shown_name(job.command.like.value_or(""), pack_messages::standard_input),
+                                         shown_name(job.command.tiles, pack_messages::standard_output)));
         return exit_status::failure;
     }
-    say(job.log, pack_messages::written, written_line(pic, packed, job.command.like.has_value()));
+    say(job.log, written_line(pic, packed, job.command.like.has_value()));
     // A script that cannot be told the outcome must not take the run for a success.
     return job.log ? exit_status::success : exit_status::failure;
 }
@@ -147,13 +116,7 @@ std::optional<std::string> original_refusal(std::FILE* model, const std::string&
     const std::size_t got = read ? std::fread(first.data(), 1, first.size(), model) : 0;
     if (!seek_to(model, start) || !read) return std::nullopt;  // the reading says why
     bytes = static_cast<std::uint64_t>(end - start);
-    if (starts_like_picture({first.data(), got})) return name + std::string(pack_messages::original_is_picture);
-    if (bytes % block_geometry::record_bytes != 0) {
-        return name + std::string(pack_messages::original_of) + std::to_string(bytes) +
-               std::string(pack_messages::original_not_records) + std::to_string(block_geometry::record_bytes) +
-               std::string(pack_messages::original_record_size);
-    }
-    return std::nullopt;
+    return original_refusal_line(name, {first.data(), got}, bytes);
 }
 
 // Copies an original from a pipe whole to an unnamed temporary file, which then stands for
@@ -186,22 +149,23 @@ int pack_files(const pack_command& command, std::ostream& log, progress_line& pr
     stdio_file picture_owner;
     stdio_file model_owner;
     stdio_file model_copy;
+    std::optional<byte_source> model;
     pack_job job{command, log, progress, open_to_read(command.picture, picture_owner, log), {}};
     if (job.picture_file == nullptr) return exit_status::failure;
-    if (command.like && (job.settings.model = open_to_read(*command.like, model_owner, log)) == nullptr) {
-        return exit_status::failure;
-    }
     if (command.like) {
+        std::FILE* model_file = open_to_read(*command.like, model_owner, log);
+        if (model_file == nullptr) return exit_status::failure;
         const std::string name = shown_name(*command.like, pack_messages::standard_input);
         errno = 0;
-        if (!spool_original(job.settings.model, model_copy)) {
+        if (!spool_original(model_file, model_copy)) {
             say(log, pack_messages::packing_failed, name + std::string(pack_messages::because), std::strerror(errno));
             return exit_status::failure;
         }
-        if (const auto refused = original_refusal(job.settings.model, name, job.settings.model_bytes)) {
+        if (const auto refused = original_refusal(model_file, name, job.settings.model_bytes)) {
             say(log, *refused);
             return exit_status::failure;
         }
+        job.settings.model = &model.emplace(byte_source::file(model_file));
     }
     job.settings.threads = thread_count(command.threads);
 

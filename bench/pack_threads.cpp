@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
             const unique_file out{std::tmpfile()};
             const auto wall_start = std::chrono::steady_clock::now();
             const std::clock_t start = std::clock();
-            const pack_result result = pack_blocks(pic, out.get(), settings);
+            byte_sink sink = byte_sink::file(out.get());
+            const pack_result result = pack_blocks(pic, sink, settings);
             if (result.failed != pack_stage::none || std::fflush(out.get()) != 0) {
                 std::puts("packing failed");
                 return 1;

@@ -17,7 +17,7 @@ using namespace block_geometry;
 // ordinary failed conversion.
 std::unique_ptr<unsigned char[]> try_allocate(std::uint64_t bytes) {
     if (bytes > std::numeric_limits<std::size_t>::max()) return nullptr;
-    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[bytes]);
+    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[static_cast<std::size_t>(bytes)]);
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(pic.width > 0 && pic.height > 0 && pic.width % 64 == 0 && pic.height % 64 == 0);
 
     const unique_file tiles = temp_file_with({});
-    const pack_result packed = pack_blocks(pic, tiles.get());
+    byte_sink sink = byte_sink::file(tiles.get());
+    const pack_result packed = pack_blocks(pic, sink);
     const int w = pic.width / 64, h = pic.height / 64;
     check(packed.failed == pack_stage::none && packed.reduced >= 0 && packed.reduced <= std::int64_t{w} * h);
     check(read_all(tiles.get()).size() == std::size_t{5120} * static_cast<std::size_t>(w * h));

@@ -18,6 +18,7 @@
 #include "conversion/block_geometry.h"
 #include "packing/pack_like.h"
 #include "packing/reduce_colours.h"
+#include "packing/standard_fallbacks.h"
 
 namespace quorvex {
 
@@ -299,14 +300,14 @@ private:
     std::vector<slot> slots_;  // block k of a row goes to slot k % size
     colour_table own_table_;   // the calling thread's
     std::exception_ptr failure_;  // the first a block's packing threw
-    std::vector<std::jthread> workers_;  // last: stopped and joined before the rest goes
+    std::vector<joining_thread> workers_;  // last: stopped and joined before the rest goes
 };
 
 // Hands records to the output several at a time: one write of 80 KB costs the system far
 // less than sixteen of 5 KB, and a record is larger than the output's own buffer.
 class record_writer {
 public:
-    explicit record_writer(std::FILE* out) : out_(out) { pending_.reserve(held_bytes); }
+    explicit record_writer(byte_sink& out) : out_(out) { pending_.reserve(held_bytes); }
 
     /// Adds `record`, writing out those held once there are enough; false when a write failed.
     bool put(std::span<const unsigned char, block_geometry::record_bytes> record) {
@@ -316,7 +317,7 @@ public:
 
     /// Writes out the records held; false when the write failed.
     bool flush() {
-        if (ok_ && !pending_.empty() && std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) {
+        if (ok_ && !pending_.empty() && !out_.write(pending_)) {
             ok_ = false;
             error_ = errno;
         }
@@ -330,7 +331,7 @@ public:
 
 private:
     static constexpr std::size_t held_bytes = 16 * block_geometry::record_bytes;
-    std::FILE* out_;
+    byte_sink& out_;
     std::vector<unsigned char> pending_;
     bool ok_ = true;
     int error_ = 0;
@@ -362,7 +363,7 @@ public:
     /// Reads it on a thread of its own, or on the calling thread when the system gives none.
     void start(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
         try {
-            reader_ = std::jthread([this, &pic, index, &buffer] { read(pic, index, buffer); });
+            reader_ = joining_thread([this, &pic, index, &buffer] { read(pic, index, buffer); });
         } catch (const std::system_error&) {
             read(pic, index, buffer);
         }
@@ -378,12 +379,12 @@ public:
 private:
     read_row row_;
     std::exception_ptr thrown_;
-    std::jthread reader_;  // last: joined before the rest goes
+    joining_thread reader_;  // last: joined before the rest goes
 };
 
 }  // namespace
 
-pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings) {
+pack_result pack_blocks(const picture& pic, byte_sink& out, const pack_settings& settings) {
     pack_result result;
     const auto fail = [&result](pack_stage stage) {
         result.failed = stage;
@@ -403,7 +404,7 @@ pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings&
     // More threads than blocks in a row would have nothing to do.
     const auto threads = static_cast<unsigned>(std::min<std::size_t>(settings.threads, columns));
     packing_crew crew(threads);
-    if (settings.model != nullptr) model.emplace(settings.model, columns, settings.model_bytes);
+    if (settings.model != nullptr) model.emplace(*settings.model, columns, settings.model_bytes);
     // With more than one thread, the next block-row is read into the other buffer while this one
     // is packed, so that no thread waits for the disk between block-rows.
     const bool read_ahead = threads > 1;

@@ -1,17 +1,18 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 
 #include "packing/read_picture.h"
+#include "streams/byte_sink.h"
+#include "streams/byte_source.h"
 
 namespace quorvex {
 
 /// What a run asks of pack_blocks beyond the picture and the output.
 struct pack_settings {
     unsigned threads = 1;         // blocks of one block-row packed at once; 0 counts as 1
-    std::FILE* model = nullptr;   // original tile data to follow block by block, or none
+    byte_source* model = nullptr; // original tile data to follow block by block, or none
     /// Called after each block-row is written, with the block-rows done and all of them.
     std::function<void(std::size_t done, std::size_t rows)> progress;
     /// The most bytes of the model read: its size when the run began, so that output appended
@@ -43,6 +44,6 @@ struct pack_result {
 /// thread, all on the calling one); the bytes are the same whatever the number. The first
 /// failed read or write ends the run. Never opens or closes a file. A lack of memory on any
 /// thread is thrown on the calling one (std::bad_alloc), once no other thread works.
-[[nodiscard]] pack_result pack_blocks(const picture& pic, std::FILE* out, const pack_settings& settings = {});
+[[nodiscard]] pack_result pack_blocks(const picture& pic, byte_sink& out, const pack_settings& settings = {});
 
 }  // namespace quorvex

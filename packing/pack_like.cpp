@@ -47,13 +47,13 @@ private:
 
 }  // namespace
 
-model_rows::model_rows(std::FILE* model, std::size_t columns, std::uint64_t bytes)
+model_rows::model_rows(byte_source& model, std::size_t columns, std::uint64_t bytes)
     : model_(model), left_(bytes), records_(std::max<std::size_t>(columns, 1) * record_bytes) {}
 
 bool model_rows::read_next() {
-    have_ = std::fread(records_.data(), 1, static_cast<std::size_t>(std::min<std::uint64_t>(records_.size(), left_)), model_);
+    have_ = model_.read({records_.data(), static_cast<std::size_t>(std::min<std::uint64_t>(records_.size(), left_))});
     left_ -= have_;
-    return std::ferror(model_) == 0;
+    return !model_.failed();
 }
 
 std::span<const unsigned char> model_rows::record(std::size_t column) const {
@@ -62,16 +62,16 @@ std::span<const unsigned char> model_rows::record(std::size_t column) const {
     return {records_.data() + start, record_bytes};
 }
 
-pack_stage model_rows::copy_rest(std::FILE* out, std::int64_t& records) {
+pack_stage model_rows::copy_rest(byte_sink& out, std::int64_t& records) {
     std::uint64_t copied = 0;
     for (;;) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(records_.size(), left_));
-        const std::size_t got = want == 0 ? 0 : std::fread(records_.data(), 1, want, model_);
+        const std::size_t got = want == 0 ? 0 : model_.read({records_.data(), want});
         left_ -= got;
         copied += got;
         records = static_cast<std::int64_t>(copied / record_bytes);
-        if (got > 0 && std::fwrite(records_.data(), 1, got, out) != got) return pack_stage::output;
-        if (got < want || want == 0) return std::ferror(model_) != 0 ? pack_stage::model : pack_stage::none;
+        if (got > 0 && !out.write({records_.data(), got})) return pack_stage::output;
+        if (got < want || want == 0) return model_.failed() ? pack_stage::model : pack_stage::none;
     }
 }
 

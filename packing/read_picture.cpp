@@ -162,6 +162,17 @@ picture_problem read_bmp(std::FILE* pipe, picture& into) {
     return picture_problem::none;
 }
 
+// Tells a BMP from a PNG by its first bytes, once `into.source` is set, and reads it; `pipe`
+// is where the rest of a picture from a pipe is, or null.
+picture_problem read_source(std::FILE* pipe, picture& into) {
+    std::array<unsigned char, png_signature.size()> magic{};
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(into.source.size, magic.size()));
+    if (!into.source.read_at(0, {magic.data(), got})) return refuse(into, std::string(refusals::unreadable));
+    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return read_bmp(pipe, into);
+    if (got == magic.size() && magic == png_signature) return read_png(pipe, into);
+    return picture_problem::unreadable;
+}
+
 }  // namespace
 
 void decoded_pixels_free::operator()(unsigned char* pixels) const { stbi_image_free(pixels); }
@@ -180,12 +191,14 @@ picture_problem read_picture(std::FILE* in, picture& into) {
         if (!read_up_to(in, into.source.whole, bmp_headers_bytes)) return refuse(into, std::string(refusals::unreadable));
         into.source.size = into.source.whole.size();
     }
-    std::array<unsigned char, png_signature.size()> magic{};
-    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(into.source.size, magic.size()));
-    if (!into.source.read_at(0, {magic.data(), got})) return refuse(into, std::string(refusals::unreadable));
-    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return read_bmp(pipe, into);
-    if (got == magic.size() && magic == png_signature) return read_png(pipe, into);
-    return picture_problem::unreadable;
+    return read_source(pipe, into);
+}
+
+picture_problem read_picture(std::vector<unsigned char> bytes, picture& into) {
+    into = picture{};
+    into.source.whole = std::move(bytes);
+    into.source.size = into.source.whole.size();
+    return read_source(nullptr, into);
 }
 
 std::optional<block_row> read_block_row(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {

@@ -40,6 +40,9 @@ enum class picture_problem { none, unreadable, size_not_in_blocks, refused };
 /// holds the size found. `in` stays the caller's and must stay open while `into` is used.
 [[nodiscard]] picture_problem read_picture(std::FILE* in, picture& into);
 
+/// The same for a picture's bytes already in memory, which `into` keeps.
+[[nodiscard]] picture_problem read_picture(std::vector<unsigned char> bytes, picture& into);
+
 /// Block-row `index` (0 at the top) of `pic`, read into `buffer` where it has to be read.
 /// Nothing when a seek or read fails.
 [[nodiscard]] std::optional<block_row> read_block_row(const picture& pic, std::size_t index,

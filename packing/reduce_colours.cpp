@@ -9,6 +9,8 @@
 #include <numeric>
 #include <utility>
 
+#include "packing/standard_fallbacks.h"
+
 namespace quorvex {
 
 // Everything below is integer arithmetic, so the result cannot depend on how a processor rounds.
@@ -624,8 +626,8 @@ std::unique_ptr<std::uint64_t[]> pixels_by_colour(std::span<const colour> pixels
         }
     }
     for (auto& at : start) std::partial_sum(at.begin(), at.end(), at.begin());
-    auto order = std::make_unique_for_overwrite<std::uint64_t[]>(pixels.size());
-    auto sorted = std::make_unique_for_overwrite<std::uint64_t[]>(pixels.size());
+    auto order = uninitialised_array<std::uint64_t>(pixels.size());
+    auto sorted = uninitialised_array<std::uint64_t>(pixels.size());
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         const std::uint64_t key = interleaved(pixels[i]);
         order[start[0][key & 255]++] = key << position_bits | i;
@@ -653,7 +655,7 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
     std::vector<weighted_colour> colours;
     colours.reserve(pixels.size());  // one allocation rather than a dozen growths that copy
     // Every pixel's place is written below before it is read.
-    const auto colour_of_pixel = std::make_unique_for_overwrite<std::uint32_t[]>(pixels.size());
+    const auto colour_of_pixel = uninitialised_array<std::uint32_t>(pixels.size());
     std::uint64_t last_colour = ~std::uint64_t{0};
     const auto by_colour = pixels_by_colour(pixels);
     for (std::size_t i = 0; i < pixels.size(); ++i) {

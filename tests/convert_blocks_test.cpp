@@ -9,6 +9,7 @@
 
 #include "conversion/block_pixels.h"
 #include "tests/test_support.h"
+#include "web/core_face.h"
 
 namespace quorvex {
 
@@ -78,8 +79,22 @@ TEST(ConvertBlocks, MatchesTheReferenceOnEveryShapeAndWhereverTheInputEnds) {
             const conversion through_files = convert_bytes(convert_files, input, s.width, s.height);
             EXPECT_EQ(c.ok, through_files.ok);
             EXPECT_TRUE(through_files.file == c.file) << "files and memory differ";
+            // The web page's way: the program's bitmap, or its refusal and nothing.
+            const face_result page = convert_in_memory("t.tis", input, s.width, s.height);
+            EXPECT_EQ(c.ok && s.width >= 1 && s.height >= 1, page.written);
+            EXPECT_TRUE(page.bytes == (page.written ? c.file : bytes()));
+            EXPECT_EQ(page.written ? "Tis file converted successfully!" : "Conversion failed!", page.line);
+            bytes joined;
+            const face_result pieces = convert_in_pieces("t.tis", input, s.width, s.height, [&joined](std::span<const unsigned char> piece) {
+                joined.insert(joined.end(), piece.begin(), piece.end());
+            });
+            EXPECT_EQ(page.line, pieces.line);
+            EXPECT_TRUE(joined == page.bytes) << "the pieces are not the bitmap";
         }
     }
+    const bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
+    EXPECT_EQ("p.png is not a tis file!", convert_in_memory("p.png", png, 1, 1).line);
+    EXPECT_EQ("p.png is not a tis file!", convert_in_pieces("p.png", png, 1, 1, {}).line);
 }
 
 // Failed writes are rows of the end-to-end table; a pipe, a folder and a stream of unknown

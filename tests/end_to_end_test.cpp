@@ -442,8 +442,11 @@ bytes made_by(const row& r, const std::map<std::string, file_state>& before, boo
     const std::string original = like == r.args.end() ? "" : like[1] == "-" ? fed->substr(1) : like[1];
     const unique_file model = original.empty() ? unique_file{} : temp_file_with(*before.at(original).content);
     picture pic;
+    byte_sink sink = byte_sink::file(out.get());
+    std::optional<byte_source> source;
+    if (model) source.emplace(byte_source::file(model.get()));
     EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none &&
-                pack_blocks(pic, out.get(), {1, model.get(), {}}).failed == pack_stage::none);
+                pack_blocks(pic, sink, {1, source ? &*source : nullptr, {}}).failed == pack_stage::none);
     return read_all(out.get());
 }
 

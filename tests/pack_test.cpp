@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <numeric>
+#include <optional>
 #include <sstream>
 
 #include "app/pack_run.h"
@@ -15,6 +16,7 @@
 #include "packing/read_picture.h"
 #include "packing/reduce_colours.h"
 #include "tests/test_support.h"
+#include "web/core_face.h"
 
 namespace quorvex {
 
@@ -138,7 +140,19 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
             EXPECT_TRUE(k == r.block && r.what != edit::none && r.like != original::own_output ? differ > 0 && differ <= r.bytes_changed : differ == 0) << "record " << k << ": " << differ;
         }
         EXPECT_TRUE(r.packed_as.empty() || r.packed_as == tiles);
+        // The web page's way: the same bytes and the same outcome line, from memory.
+        std::optional<original_tiles> like;
+        if (r.like != original::none) like = original_tiles{"o.tis", followed};
+        const face_result page = pack_in_memory("p.bmp", r.picture.empty() ? bitmap : r.picture, like, {});
+        EXPECT_TRUE(page.written && page.bytes == tiles);
+        EXPECT_EQ(out.str().substr(out.str().find('\n') + 1), page.line + "\n");
     }
+    // The page refuses an original that is no tile data as the program does, before the picture.
+    const bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    EXPECT_EQ("o.png is a picture, not tile data: --like takes the tile file to follow",
+              pack_in_memory("p.bmp", {}, original_tiles{"o.png", png}, {}).line);
+    EXPECT_EQ("o.tis is not tile data: its 5121 bytes are not a whole number of 5120-byte records",
+              pack_in_memory("p.bmp", {}, original_tiles{"o.tis", bytes(5121, 7)}, {}).line);
     std::filesystem::remove_all(dir);
 }
 
@@ -163,7 +177,8 @@ TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
         const unique_file in = temp_file_with(bitmap), out{std::tmpfile()};
         picture pic;
         ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
-        EXPECT_EQ(1, pack_blocks(pic, out.get(), {threads, nullptr, {}}).reduced);
+        byte_sink sink = byte_sink::file(out.get());
+        EXPECT_EQ(1, pack_blocks(pic, sink, {threads, nullptr, {}}).reduced);
         const bytes tiles = read_all(out.get());
         EXPECT_TRUE(tiles.size() == 30720 && std::equal(expected.begin(), expected.end(), tiles.begin()));
         if (threads == 1) one_thread = tiles;
