@@ -54,10 +54,19 @@ fetch libspng "$spng_version"
 zlib_arguments=()
 if $with_zlib; then
   fetch zlib
-  "${configure[@]}" -S "$work/zlib" -B "$work/zlib-build" -DCMAKE_BUILD_TYPE=Release "$@"
-  cmake --build "$work/zlib-build" --target zlibstatic -j2
-  cp "$work/zlib/zlib.h" "$work/zlib-build/zconf.h" "$prefix/include/"
-  cp "$(find "$work/zlib-build" -maxdepth 1 -name '*.a' | head -1)" "$prefix/lib/libz.a"
+  # zlib's own CMake file wants the Windows resource file Debian's source leaves out: the
+  # codec's C files (not the gz* file functions, which libspng does not use) are built as one
+  # static library instead.
+  mkdir -p "$work/zlib-cmake"
+  printf '%s\n' 'cmake_minimum_required(VERSION 3.13)' 'project(zlib_static C)' \
+    'file(GLOB sources ${ZLIB_SOURCE}/*.c)' 'list(FILTER sources EXCLUDE REGEX "/gz[a-z]*\\.c$")' \
+    'add_library(z STATIC ${sources})' \
+    'target_include_directories(z PRIVATE ${ZLIB_SOURCE})' >"$work/zlib-cmake/CMakeLists.txt"
+  "${configure[@]}" -S "$work/zlib-cmake" -B "$work/zlib-build" -DCMAKE_BUILD_TYPE=Release \
+    -DZLIB_SOURCE="$work/zlib" "$@"
+  cmake --build "$work/zlib-build" -j2
+  cp "$work/zlib/zlib.h" "$work/zlib/zconf.h" "$prefix/include/"
+  cp "$work/zlib-build/libz.a" "$prefix/lib/libz.a"
   zlib_arguments=(-DZLIB_INCLUDE_DIR="$prefix/include" -DZLIB_LIBRARY="$prefix/lib/libz.a")
 fi
 
