@@ -27,23 +27,28 @@ RUNS = int(os.environ.get("RUNS", "3"))
 
 
 def timed(command, piped_from=None):
-    """Runs `command`, fed `piped_from` through a pipe if given: (peak KiB, user + system s,
-    wall s), as the kernel counts them for the process (what /usr/bin/time -v prints)."""
+    """Runs `command`, fed `piped_from` through a pipe if given: (peak KiB as /usr/bin/time
+    gives it, user + system s as the kernel counts them, to the microsecond, wall s)."""
     feeder = subprocess.Popen(["cat", piped_from], stdout=subprocess.PIPE) if piped_from else None
-    started = time.monotonic()
-    process = subprocess.Popen(command, stdin=feeder.stdout if feeder else subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    if feeder:
-        feeder.stdout.close()
-    out, err = process.stdout.read(), process.stderr.read()
-    _, status, usage = os.wait4(process.pid, 0)
-    wall = time.monotonic() - started
-    process.returncode = status
-    if feeder:
-        feeder.wait()
-    if status != 0:
-        raise RuntimeError("failed: %s: %s%s" % (" ".join(command), out.decode()[-200:], err.decode()[-200:]))
-    return usage.ru_maxrss, usage.ru_utime + usage.ru_stime, wall
+    with tempfile.NamedTemporaryFile("r") as report:
+        started = time.monotonic()
+        # /usr/bin/time, small, is what is forked from this large process: its peak is the program's.
+        process = subprocess.Popen(["/usr/bin/time", "-o", report.name, "-f", "%M", *command],
+                                   stdin=feeder.stdout if feeder else subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if feeder:
+            feeder.stdout.close()
+        # Read, then reaped here: wait4 gives the processor time of /usr/bin/time and the program.
+        out, err = process.stdout.read(), process.stderr.read()
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = status
+        wall = time.monotonic() - started
+        if feeder:
+            feeder.wait()
+        if status != 0:
+            raise RuntimeError("failed: %s: %s%s" % (" ".join(command), out.decode()[-200:], err.decode()[-200:]))
+        peak = int(report.read().split()[-1])
+    return peak, usage.ru_utime + usage.ru_stime, wall
 
 
 def flat_rgba16(path, width=16384, height=16320):

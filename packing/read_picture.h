@@ -44,8 +44,8 @@ enum class picture_problem { none, unreadable, size_not_in_blocks, refused };
 
 /// Block-row `index` (0 at the top) of `pic`, read into `buffer` where it has to be read. A
 /// PNG's block-rows are decoded in order, each once: grey becomes grey RGB, 16-bit samples keep
-/// their high byte, alpha is dropped. Nothing when a read fails, or when a PNG proves damaged
-/// or cut short, which pic.refusal then says.
+/// their high byte, alpha is dropped. Nothing when a read fails (errno says why), or when a
+/// PNG proves damaged or cut short, which pic.refusal then says.
 [[nodiscard]] std::optional<block_row> read_block_row(picture& pic, std::size_t index,
                                                       std::vector<unsigned char>& buffer);
 

@@ -136,8 +136,12 @@ std::optional<block_row> read_png_block_row(png_decoding& png, std::size_t index
     if (index != png.next_block_row || index >= block_rows) return std::nullopt;
     ++png.next_block_row;
     const auto fail = [&png, &refusal](int error) -> std::optional<block_row> {
-        refusal = refusal_of(error);
-        if (error == SPNG_IO_ERROR) errno = png.read_error;
+        // A failed read is the system's to explain, as for a BMP; anything else is the PNG's.
+        if (error == SPNG_IO_ERROR) {
+            errno = png.read_error;
+        } else {
+            refusal = refusal_of(error);
+        }
         return std::nullopt;
     };
     const bool last = index + 1 == block_rows;

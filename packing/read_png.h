@@ -50,7 +50,8 @@ struct png_header {
 /// Block-row `index` of the PNG, decoded into `buffer` as red, green, blue, colours as stored:
 /// grey as grey, palette entries as the palette has them, 16-bit samples by their high byte,
 /// alpha dropped. Block-rows are read in order from 0; after the last one the chunks up to and
-/// with IEND are checked too. Nothing on failure, with `refusal` saying why.
+/// with IEND are checked too. Nothing on failure: `refusal` says why, or for a failed read
+/// errno.
 [[nodiscard]] std::optional<block_row> read_png_block_row(png_decoding& png, std::size_t index,
                                                           std::vector<unsigned char>& buffer, std::string& refusal);
 
