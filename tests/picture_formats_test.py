@@ -4,7 +4,8 @@
 # colours, writes it in one BMP or PNG variant (ImageMagick or Pillow, some then edited byte by
 # byte or run-length encoded by hand), checks that the file is that variant, packs it, converts
 # the tile data back with quorvex and compares every pixel with Pillow's decoding of the file
-# (or ImageMagick's, where Pillow reads the variant wrong).
+# (or ImageMagick's, where Pillow reads the variant wrong); packed through a pipe, it must give
+# the same tile data.
 # Alpha is half where a variant has it: the colour channels must come back as stored. Nothing
 # is retried: a picture that packs differently from run to run fails. Then PNG pictures edited
 # byte by byte must be refused with their reason, from a file and through a pipe.
@@ -296,9 +297,12 @@ def main(work):
         if edit:
             Path(picture).write_bytes(data := edit(data))
         packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
+        # Through a pipe too (a BMP copied to a temporary file, a PNG decoded as it comes): the same bytes.
+        piped = subprocess.run(pack + ["-", tiles + ".piped"], input=bytes(data), capture_output=True)
+        same = piped.returncode == 0 and filecmp.cmp(tiles, tiles + ".piped", shallow=False)
         converted = subprocess.run([quorvex, tiles, "2", "2"], capture_output=True).returncode == 0
         back = Image.open(os.path.join(row, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
-        ok = kind(data) == expected and packed.returncode == 0 and back == (want or (imagemagick if name in BY_IMAGEMAGICK else pillow)(picture)[2])
+        ok = kind(data) == expected and packed.returncode == 0 and same and back == (want or (imagemagick if name in BY_IMAGEMAGICK else pillow)(picture)[2])
         failed += not ok
         print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; status %d, %r %r" % (packed.returncode, packed.stdout, packed.stderr)))
     rng = random.Random(5120)
