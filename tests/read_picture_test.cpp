@@ -66,8 +66,9 @@ std::uint32_t crc32(const unsigned char* data, std::size_t size) {
 }
 
 // A grey 8-bit PNG whose pixels, all 0, are one stored deflate block of 64 x 64 pixels, with
-// right checksums; the header may claim another size or interlacing.
-bytes png(std::uint32_t width = 64, unsigned char height_high_byte = 0, unsigned char interlace = 0) {
+// right CRCs; the header may claim another size or interlacing, the stream another Adler-32.
+bytes png(std::uint32_t width = 64, std::uint32_t height = 64, unsigned char interlace = 0,
+          std::uint32_t adler = 0x10400001) {
     bytes data = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const auto chunk = [&data](const char* name, const bytes& content) {
         for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(content.size() >> (8 * i)));
@@ -77,11 +78,12 @@ bytes png(std::uint32_t width = 64, unsigned char height_high_byte = 0, unsigned
         const std::uint32_t crc = crc32(data.data() + named, data.size() - named);
         for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(crc >> (8 * i)));
     };
-    chunk("IHDR", {0, static_cast<unsigned char>(width >> 16), static_cast<unsigned char>(width >> 8),
-                   static_cast<unsigned char>(width), 0, 0, height_high_byte, 64, 8, 0, 0, 0, interlace});
+    const auto byte = [](std::uint32_t value, int at) { return static_cast<unsigned char>(value >> (8 * at)); };
+    chunk("IHDR", {byte(width, 3), byte(width, 2), byte(width, 1), byte(width, 0), byte(height, 3), byte(height, 2),
+                   byte(height, 1), byte(height, 0), 8, 0, 0, 0, interlace});
     bytes zlib = {0x78, 0x01, 0x01, 0x40, 0x10, 0xBF, 0xEF};  // one stored block of 4160 bytes
     zlib.resize(zlib.size() + 4160, 0);
-    zlib.insert(zlib.end(), {0x10, 0x40, 0x00, 0x01});  // Adler-32 of 4160 zeros
+    for (int i = 3; i >= 0; --i) zlib.push_back(byte(adler, i));  // 0x10400001: that of 4160 zeros
     chunk("IDAT", zlib);
     chunk("IEND", {});
     return data;
@@ -151,7 +153,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"run-length, a move to the row's end and the top", run_length({0, 2, 64, 64}), "", picture_problem::none},
         {"a BMP through a pipe", plain(), "", picture_problem::none, true},
         {"a BMP through a pipe, cut short", cut(plain(), 62 + 4000), " is cut short: 4096 bytes of pixel rows, 4000 present", picture_problem::refused, true},
-        {"an interlaced PNG whose data is sized for a plain one", png(64, 0, 1), " is a damaged PNG: IDAT stream too short"},
+        {"an interlaced PNG whose data is sized for a plain one", png(64, 64, 1), " is a damaged PNG: IDAT stream too short"},
         {"PNG cut short in its pixels", cut(png(), 1000), png_cut_short},
         {"PNG cut short in its pixels, through a pipe", cut(png(), 1000), png_cut_short, picture_problem::refused, true},
         {"PNG without IEND", cut(png(), png_iend), png_cut_short},
@@ -159,9 +161,11 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"PNG whose pixel data fails its CRC", edited(png(), png_idat_crc, 0), " is a damaged PNG: invalid chunk checksum"},
         {"PNG whose header fails its CRC", edited(png(), 29, 0), " is a damaged PNG: invalid chunk checksum"},
         {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), " is a damaged PNG: IDAT stream error"},
-        {"PNG of more rows than its pixel data holds", png(64, 1), " is a damaged PNG: IDAT stream too short"},
+        {"PNG of more rows than its pixel data holds", png(64, 65600), " is a damaged PNG: IDAT stream too short"},
+        {"PNG whose pixel data fails its Adler-32", png(64, 64, 0, 0x10400002), " is a damaged PNG: IDAT stream error"},
+        {"PNG whose IDAT claims 16 MiB more than the file holds", edited(png(), 33, 1, 1), png_cut_short},
         {"PNG past 2^20 pixels wide", png(1U << 21), png_too_large},
-        {"interlaced PNG past 1 GiB decoded", png(1U << 20, 4, 1), png_too_large},
+        {"interlaced PNG just past 1 GiB decoded", png(1U << 20, 384, 1), png_too_large},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
