@@ -55,7 +55,7 @@ _quorvex_pack() {
     /0) _quorvex_files_first '*.bmp' '*.png' ;;
     /1) _quorvex_files_first '*.tis' ;;
   esac
-  [[ -n $option ]] || ((ended)) || _quorvex_options '--like --threads --help --version --'
+  [[ -n $option ]] || ((ended)) || _quorvex_options '--like --threads --force --help --version --'
 }
 
 # nosort keeps the files that fit first; without -o default the counts stay uncompleted.

@@ -3,11 +3,17 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
+
+#include "app/interrupt_cleanup.h"
+#include "conversion/picture_signature.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -133,6 +139,17 @@ bool may_create(const std::string& name) {
 int open_unnamed(const std::string&) { return -1; }
 bool give_name(int, const std::string&) { return false; }
 void copy_permissions(int, unsigned) {}
+bool is_terminal(std::FILE* file) {
+    // _isatty holds NUL for a terminal too; only a console has a console mode.
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &mode) != 0;
+}
+// A rename replaces any file Windows lets this user write; there is nothing to copy into.
+bool rename_cannot_replace(const std::string&) { return false; }
+bool rename_refused(int) { return false; }
+int open_to_write_into(const std::string&) { return -1; }
+int open_to_read_back(const std::string&) { return -1; }
+bool copy_over(int, int) { return false; }
 #else
 constexpr const char* separators = "/";
 
@@ -152,7 +169,8 @@ std::optional<file_id> identify(const std::string& name) {
 }
 
 std::FILE* open_stream(const std::string& name, const char* mode) { return std::fopen(name.c_str(), mode); }
-int create_new(const std::string& name) { return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+// Read and write: a file a rename cannot replace is copied from it at the end.
+int create_new(const std::string& name) { return open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
 bool may_write(const std::string& name) { return access(name.c_str(), W_OK) == 0; }
 bool remove_file(const std::string& name) { return unlink(name.c_str()) == 0; }
 bool move_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
@@ -184,17 +202,18 @@ std::optional<int> descriptor_named(std::string_view name) {
 }
 
 // The link stays and the file it leads to is replaced; a dangling link leads to the name it
-// holds. A loop of links ends after 40, and that name then cannot be opened.
+// holds. Past 40 links, as many as the system follows, the name given is left for the system
+// to refuse as a loop: the 41st link is never replaced by the file.
 destination resolve(const std::string& given) {
     namespace fs = std::filesystem;
     if (given == "-") return {{}, 1};
     std::string name = given;
     std::error_code not_a_link;
-    for (int hop = 0; hop <= 40; ++hop) {
+    for (int hop = 0;; ++hop) {
         if (const auto descriptor = descriptor_named(name)) return {{}, *descriptor};
-        if (hop == 40) break;
         const fs::path next = fs::read_symlink(name, not_a_link);
         if (not_a_link) break;
+        if (hop == 40) return {given};
         name = (fs::path(name).parent_path() / next).string();
     }
     return {std::move(name)};
@@ -212,7 +231,7 @@ bool may_create(const std::string& name) {
 // is named through /proc at the end, so without /proc it is not used at all.
 int open_unnamed(const std::string& folder) {
 #if defined(O_TMPFILE) && !defined(QUORVEX_NAMED_TEMPORARY_ONLY)
-    const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat s{};
     if (same_file(identify(fd), identify(stat(("/proc/self/fd/" + std::to_string(fd)).c_str(), &s), s))) return fd;
@@ -228,6 +247,53 @@ bool give_name(int fd, const std::string& name) {
 }
 // Who may read the file stays as it was; the owner becomes whoever runs the program.
 void copy_permissions(int fd, unsigned permissions) { (void)fchmod(fd, static_cast<mode_t>(permissions)); }
+bool is_terminal(std::FILE* file) { return isatty(fileno(file)) != 0; }
+
+// The mount a name is on, 0 where the system does not say: a file bind-mounted from the same
+// file system has its folder's device number.
+std::uint64_t mount_of(const std::string& name) {
+#ifdef STATX_MNT_ID
+    struct statx s{};
+    if (statx(AT_FDCWD, name.c_str(), 0, STATX_MNT_ID, &s) == 0 && (s.stx_mask & STATX_MNT_ID) != 0) return s.stx_mnt_id;
+#endif
+    (void)name;
+    return 0;
+}
+
+// A rename refuses to put a file over a mount point (a bind-mounted file: EBUSY), and over
+// another user's file in a sticky folder that is not this user's either (EPERM).
+bool rename_cannot_replace(const std::string& target) {
+    const std::size_t cut = target.rfind('/');
+    const std::string folder = cut == std::string::npos ? "." : target.substr(0, cut + 1);
+    struct stat file{};
+    struct stat parent{};
+    if (stat(target.c_str(), &file) != 0 || stat(folder.c_str(), &parent) != 0) return false;
+    const std::uint64_t file_mount = mount_of(target), parent_mount = mount_of(folder);
+    if (file.st_dev != parent.st_dev || (file_mount != 0 && parent_mount != 0 && file_mount != parent_mount)) return true;
+    const uid_t me = geteuid();  // the superuser may rename anything
+    return (parent.st_mode & S_ISVTX) != 0 && me != 0 && file.st_uid != me && parent.st_uid != me;
+}
+// What a rename says when the name is one it cannot replace, found so only at the end.
+bool rename_refused(int error) { return error == EBUSY || error == EPERM || error == EXDEV; }
+int open_to_write_into(const std::string& name) { return open(name.c_str(), O_WRONLY | O_CLOEXEC); }
+int open_to_read_back(const std::string& name) { return open(name.c_str(), O_RDONLY | O_CLOEXEC); }
+
+// Writes all of `from` over the start of `to` and cuts `to` to that size.
+bool copy_over(int from, int to) {
+    std::array<char, 1 << 16> buffer{};
+    off_t done = 0;
+    for (;;) {
+        const ssize_t got = pread(from, buffer.data(), buffer.size(), done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return got == 0 && ftruncate(to, done) == 0;
+        for (ssize_t put = 0; put < got;) {
+            const ssize_t wrote = pwrite(to, buffer.data() + put, static_cast<std::size_t>(got - put), done + put);
+            if (wrote == 0 || (wrote < 0 && errno != EINTR)) return false;
+            put += std::max<ssize_t>(wrote, 0);
+        }
+        done += got;
+    }
+}
 #endif
 
 // A temporary file's name says whose it is and what it is: ".tiles.bmp.partial-<process>-<n>".
@@ -312,7 +378,25 @@ void pending_output::open(const std::string& name) {
     permissions_ = existing ? existing->permissions : 0;
     // Which names can be had is known before the work starts, not after it.
     const bool allowed = existing ? may_write(target_) : may_create(target_);
-    if (!allowed || !open_temporary()) (void)fail(refusal::cannot_open);
+    if (!allowed || !open_temporary()) {
+        (void)fail(refusal::cannot_open);
+    } else if (way_ == way::replace && rename_cannot_replace(target_)) {
+        // Written into at the end instead, and opened for it now, for the same reason.
+        way_ = way::write_into;
+        if ((target_file_ = open_to_write_into(target_)) < 0) (void)fail(refusal::cannot_open);
+    }
+}
+
+bool pending_output::replaces_picture() const {
+    if (way_ != way::replace && way_ != way::write_into) return false;
+    const stdio_file file{open_stream(target_, "rb")};
+    std::array<unsigned char, picture_signature_bytes> first{};
+    const std::size_t got = file ? std::fread(first.data(), 1, first.size(), file.get()) : 0;
+    return starts_like_picture(std::span<const unsigned char>(first.data(), got));
+}
+
+bool pending_output::writes_to_terminal() const {
+    return way_ == way::as_it_is && file_ && is_terminal(file_.get());
 }
 
 void pending_output::open_descriptor(int descriptor) {
@@ -342,7 +426,7 @@ bool pending_output::open_temporary() {
         unnamed_ = fd;
         fd = duplicate(unnamed_);
     } else {
-        temporary_ = first_free_name(target_, [&fd](const std::string& n) { return (fd = create_new(n)) >= 0; });
+        name_temporary(first_free_name(target_, [&fd](const std::string& n) { return (fd = create_new(n)) >= 0; }));
     }
     if (fd < 0) return false;
     if (way_ == way::replace) copy_permissions(fd, permissions_);
@@ -374,6 +458,7 @@ bool pending_output::keep() {
 }
 
 bool pending_output::put_in_place() {
+    if (way_ == way::write_into) return copy_into_target();
     if (unnamed_ >= 0) {
         if (way_ == way::create_new) {
             // A new name takes the file at once, without a rename, which would flush it first.
@@ -381,14 +466,35 @@ bool pending_output::put_in_place() {
             // One that appeared meanwhile is replaced as if it had been there from the start.
             if (errno != EEXIST) return false;
         }
-        temporary_ = first_free_name(target_, [this](const std::string& n) { return give_name(unnamed_, n); });
+        name_temporary(first_free_name(target_, [this](const std::string& n) { return give_name(unnamed_, n); }));
         if (temporary_.empty()) return false;
     }
     // Over a file that exists, the rename makes the system write the data first: a crash then
-    // leaves the old file or the new one, never an empty one.
-    if (!move_over(temporary_, target_)) return false;
-    temporary_.clear();
+    // leaves the old file or the new one, never an empty one. A name that became one a rename
+    // cannot replace after it was opened (mounted over meanwhile) is written into instead.
+    if (!move_over(temporary_, target_)) return rename_refused(errno) && copy_into_target();
+    name_temporary({});
     return true;
+}
+
+bool pending_output::copy_into_target() {
+    // Only now, with the whole output complete, is the file itself touched: only a failure
+    // during this copy can leave it incomplete.
+    if (target_file_ < 0 && (target_file_ = open_to_write_into(target_)) < 0) return false;
+    const int from = unnamed_ >= 0 ? unnamed_ : open_to_read_back(temporary_);
+    const bool copied = from >= 0 && copy_over(from, target_file_);
+    const int copy_error = errno;
+    if (from >= 0 && from != unnamed_) (void)close(from);
+    const bool closed = close(std::exchange(target_file_, -1)) == 0;
+    errno = copied ? errno : copy_error;
+    return copied && closed;
+}
+
+void pending_output::name_temporary(std::string name) {
+    // An interrupt never reads a name while it changes.
+    interrupt_removes(nullptr);
+    temporary_ = std::move(name);
+    if (!temporary_.empty()) interrupt_removes(temporary_.c_str());
 }
 
 void pending_output::discard() {
@@ -396,7 +502,11 @@ void pending_output::discard() {
     // a name this run did not make is never removed.
     (void)file_.close();
     if (unnamed_ >= 0) (void)close(std::exchange(unnamed_, -1));
-    if (!temporary_.empty()) (void)remove_file(std::exchange(temporary_, {}));
+    if (target_file_ >= 0) (void)close(std::exchange(target_file_, -1));
+    if (!temporary_.empty()) {
+        (void)remove_file(temporary_);
+        name_temporary({});
+    }
 }
 
 }  // namespace quorvex

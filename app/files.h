@@ -31,9 +31,11 @@ private:
 /// An output that is either complete or not there. A regular file (or a new name) is written
 /// to a temporary file beside the file the name leads to (through symbolic links) and put in
 /// place by keep(); until then that name is untouched, and a failed or killed run removes
-/// nothing but its own temporary file. `-`, `/dev/stdout`, `/dev/stderr`, `/dev/fd/N` and
-/// `/proc/self/fd/N` are written through that open descriptor, and a device or a pipe under
-/// the name is written directly: both as they are, with nothing to undo.
+/// nothing but its own temporary file. A file a rename cannot replace (a mount point, another
+/// user's file in a sticky folder) gets the finished temporary file copied into it by keep().
+/// `-`, `/dev/stdout`, `/dev/stderr`, `/dev/fd/N` and `/proc/self/fd/N` are written through
+/// that open descriptor, and a device or a pipe under the name is written directly: both as
+/// they are, with nothing to undo.
 class pending_output {
 public:
     enum class refusal { none, cannot_open, is_input };
@@ -54,18 +56,24 @@ public:
     /// The system's error number when the output was refused or keep() failed; else 0.
     [[nodiscard]] int error() const { return error_; }
     explicit operator bool() const { return static_cast<bool>(file_); }
+    /// True when the file this output would replace starts like a BMP or PNG picture.
+    [[nodiscard]] bool replaces_picture() const;
+    /// True when the output is written as it is to a terminal.
+    [[nodiscard]] bool writes_to_terminal() const;
     /// Flushes, closes and puts the file in place; false when any step fails, and then the
     /// temporary file is gone and the name is as it was.
     [[nodiscard]] bool keep();
 
 private:
-    enum class way { as_it_is, replace, create_new };
+    enum class way { as_it_is, replace, create_new, write_into };
     pending_output(const std::string& name, std::FILE* input);
     void open(const std::string& name);
     void open_descriptor(int descriptor);
     void open_directly();
     bool open_temporary();
     bool put_in_place();
+    bool copy_into_target();
+    void name_temporary(std::string name);
     bool fail(refusal why);
     void discard();
 
@@ -75,6 +83,7 @@ private:
     std::string target_;       // the name replaced: the output name with its links followed
     std::string temporary_;    // where the file is while written; "" while it has no name
     int unnamed_ = -1;         // the file that has no name yet, kept open to give it one
+    int target_file_ = -1;     // the file written into, for a way::write_into
     unsigned permissions_ = 0;  // those of the file replaced
     int error_ = 0;
     refusal refused_ = refusal::none;

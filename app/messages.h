@@ -27,7 +27,7 @@ inline constexpr std::string_view output_extension = ".bmp";
 namespace pack_messages {
 
 inline constexpr std::string_view usage =
-    "Usage: quorvex-pack [--like <original tisfile>] [--threads N] [--] <picture> <tisfile>\n"
+    "Usage: quorvex-pack [--like <original tisfile>] [--threads N] [--force] [--] <picture> <tisfile>\n"
     "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n"
     "Note: - as the picture reads standard input, - as the tisfile writes standard output";
 // Usage errors: one of these lines, then the usage.
@@ -38,6 +38,10 @@ inline constexpr std::string_view missing_both = "Missing the picture and the ti
 inline constexpr std::string_view missing_tisfile = "Missing the tisfile";
 inline constexpr std::string_view extra_argument = "Extra argument: ";
 inline constexpr std::string_view standard_input_twice = "Standard input cannot be both the picture and the original";
+// An empty word names no file; the system would answer for "" without saying which.
+inline constexpr std::string_view empty_picture_name = "The picture's name is empty";
+inline constexpr std::string_view empty_tisfile_name = "The tisfile's name is empty";
+inline constexpr std::string_view empty_original_name = "The original's name (--like) is empty";
 
 // The name of "-" as the picture or the original, and as the tisfile.
 inline constexpr std::string_view standard_input = "standard input";
@@ -45,10 +49,21 @@ inline constexpr std::string_view standard_output = "standard output";
 // Between a file's name and the system's reason it could not be read or written.
 inline constexpr std::string_view because = ": ";
 inline constexpr std::string_view not_a_picture = " is not a BMP or PNG picture!";
+// Outputs refused unless --force: a picture the tile data would replace, a terminal.
+inline constexpr std::string_view output_is_picture = " is a picture, not tile data; use --force to replace it anyway";
+inline constexpr std::string_view output_is_terminal =
+    "Tile data is not written to a terminal; use --force to write it anyway";
 inline constexpr std::string_view size_is = " is ";
 inline constexpr std::string_view by = " x ";
 inline constexpr std::string_view size_must_be = " pixels; width and height must be multiples of 64!";
 inline constexpr std::string_view packing_failed = "Packing failed: ";
+// After the picture's name when the run lacks memory (or threads) anywhere.
+inline constexpr std::string_view no_memory = " needs more memory than can be had";
+// After the original's name: it is no tile data to follow.
+inline constexpr std::string_view original_is_picture = " is a picture, not tile data: --like takes the tile file to follow";
+inline constexpr std::string_view original_of = " is not tile data: its ";
+inline constexpr std::string_view original_not_records = " bytes are not a whole number of ";
+inline constexpr std::string_view original_record_size = "-byte records";
 // The reasons when the system gives none: a file that shrank while read, a write refused.
 inline constexpr std::string_view ended_early = "it ended early";
 inline constexpr std::string_view not_written = "it could not be written";
@@ -59,6 +74,7 @@ inline constexpr std::string_view unchanged = " unchanged, ";
 inline constexpr std::string_view changed = " changed, ";
 inline constexpr std::string_view reduced_to_256 = " reduced to 256 colours";
 inline constexpr std::string_view no_original_record = " with no original record";
+inline constexpr std::string_view records_kept = " records after them kept";
 inline constexpr std::string_view and_then = ", ";
 
 // The line a long run keeps on a terminal: "Packing: 37 of 150 block-rows, 12.5 a second".

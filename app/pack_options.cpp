@@ -45,6 +45,8 @@ pack_command read_pack_command(int argc, const char* const* argv) {
             return answered(pack_command::request::help);
         } else if (word == "--version" || word == "-V") {
             return answered(pack_command::request::version);
+        } else if (word == "--force") {
+            command.force = true;
         } else {
             const std::string_view option = word.substr(0, word.find('='));
             if (option != "--like" && option != "--threads") return refused(pack_messages::unknown_option, word);
@@ -65,6 +67,9 @@ pack_command read_pack_command(int argc, const char* const* argv) {
     }
     if (names.size() < 2) return refused(names.empty() ? pack_messages::missing_both : pack_messages::missing_tisfile);
     if (names.size() > 2) return refused(pack_messages::extra_argument, names[2]);
+    if (names[0].empty()) return refused(pack_messages::empty_picture_name);
+    if (names[1].empty()) return refused(pack_messages::empty_tisfile_name);
+    if (command.like && command.like->empty()) return refused(pack_messages::empty_original_name);
     // Standard input is read once, from the start, by one reader.
     if (names[0] == "-" && command.like == "-") return refused(pack_messages::standard_input_twice);
     command.picture = names[0];

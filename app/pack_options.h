@@ -14,12 +14,13 @@ struct pack_command {
     std::string tiles;                // "-" for standard output
     std::optional<std::string> like;  // the original tile file to follow, when given
     unsigned threads = 0;             // 0 when not given
+    bool force = false;               // write over a picture, or to a terminal
 };
 
 /// Reads the arguments as the ecosystem's tools do: every word that starts with '-' before
 /// `--` is an option, wherever it stands, except `-` alone; `--like F`, `--like=F`, `--threads
-/// N`, `--threads=N`, a later one replacing an earlier. The first answer or problem met ends
-/// the reading. Never opens a file.
+/// N`, `--threads=N`, a later one replacing an earlier, and `--force`. The first answer or
+/// problem met ends the reading; an empty name is a problem. Never opens a file.
 [[nodiscard]] pack_command read_pack_command(int argc, const char* const* argv);
 
 }  // namespace quorvex

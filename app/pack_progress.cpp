@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "app/interrupt_cleanup.h"
 #include "app/messages.h"
 
 #ifdef _WIN32
@@ -38,12 +39,14 @@ void progress_line::update(std::size_t done, std::size_t rows) {
     // Spaces cover what a longer line before left behind.
     const std::size_t before = std::exchange(width_, line.size());
     if (before > line.size()) line.append(before - line.size(), ' ');
+    interrupt_erases(line.size());
     to_ << '\r' << line << std::flush;
 }
 
 void progress_line::clear() {
     if (width_ == 0) return;
     to_ << '\r' << std::string(std::exchange(width_, 0), ' ') << '\r' << std::flush;
+    interrupt_erases(0);
 }
 
 }  // namespace quorvex

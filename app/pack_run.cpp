@@ -1,19 +1,26 @@
 #include "app/pack_run.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 #include "app/exit_status.h"
 #include "app/files.h"
+#include "app/interrupt_cleanup.h"
 #include "app/messages.h"
 #include "app/output_refusal.h"
 #include "app/pack_options.h"
 #include "app/pack_progress.h"
 #include "conversion/block_geometry.h"
+#include "conversion/file_offsets.h"
+#include "conversion/picture_signature.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
 
@@ -64,6 +71,7 @@ std::string written_line(const picture& pic, const pack_result& packed, bool lik
     if (like && packed.unmodelled > 0) {
         line.append(pack_messages::and_then).append(text(packed.unmodelled, pack_messages::no_original_record));
     }
+    if (like && packed.kept > 0) line.append(pack_messages::and_then).append(text(packed.kept, pack_messages::records_kept));
     return line;
 }
 
@@ -129,6 +137,101 @@ int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner)
     return job.log ? exit_status::success : exit_status::failure;
 }
 
+// Why the original `model` is no tile data to follow, or nothing. Only tile data is taken: a
+// whole number of records, not a picture. It is measured now, and only that much of it is
+// read later (into `bytes`), so that output appended to it meanwhile is not read back; what
+// cannot seek is taken as it comes. Leaves `model` where it stood.
+std::optional<std::string> original_refusal(std::FILE* model, const std::string& name, std::uint64_t& bytes) {
+    const std::int64_t start = position_of(model);
+    if (start < 0 || !seek_to(model, 0, SEEK_END)) {
+        std::clearerr(model);
+        return std::nullopt;
+    }
+    const std::int64_t end = position_of(model);
+    std::array<unsigned char, picture_signature_bytes> first{};
+    const bool read = seek_to(model, start) && end >= start;
+    const std::size_t got = read ? std::fread(first.data(), 1, first.size(), model) : 0;
+    if (!seek_to(model, start) || !read) return std::nullopt;  // the reading says why
+    bytes = static_cast<std::uint64_t>(end - start);
+    if (starts_like_picture({first.data(), got})) return name + std::string(pack_messages::original_is_picture);
+    if (bytes % block_geometry::record_bytes != 0) {
+        return name + std::string(pack_messages::original_of) + std::to_string(bytes) +
+               std::string(pack_messages::original_not_records) + std::to_string(block_geometry::record_bytes) +
+               std::string(pack_messages::original_record_size);
+    }
+    return std::nullopt;
+}
+
+// Copies an original from a pipe whole to an unnamed temporary file, which then stands for
+// it, so that it is measured, checked and read as a file is. False when the copy failed;
+// where the system gives no such file, the pipe is read as it comes.
+bool spool_original(std::FILE*& model, stdio_file& spool) {
+    if (position_of(model) >= 0 || !(spool = stdio_file(std::tmpfile()))) return true;
+    std::array<unsigned char, 1 << 16> chunk;
+    std::size_t got = 0;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), model)) > 0) {
+        if (std::fwrite(chunk.data(), 1, got, spool.get()) != got) return false;
+    }
+    if (std::ferror(model) != 0 || !seek_to(spool.get(), 0)) return false;
+    model = spool.get();
+    return true;
+}
+
+// The blocks of a block-row packed at once: as asked, but no more than the machine runs at
+// once (when it says), since each packer only computes; the packing caps them at the blocks
+// of a block-row too.
+unsigned thread_count(unsigned asked) {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    if (asked == 0) return std::max(1U, hardware);
+    return hardware == 0 ? asked : std::min(asked, hardware);
+}
+
+// The run once the command is read: opens the files, checks the output and the original, and
+// packs. What the packing throws for want of memory or threads passes through.
+int pack_files(const pack_command& command, std::ostream& log, progress_line& progress) {
+    stdio_file picture_owner;
+    stdio_file model_owner;
+    stdio_file model_copy;
+    pack_job job{command, log, progress, open_to_read(command.picture, picture_owner, log), {}};
+    if (job.picture_file == nullptr) return exit_status::failure;
+    if (command.like && (job.settings.model = open_to_read(*command.like, model_owner, log)) == nullptr) {
+        return exit_status::failure;
+    }
+    if (command.like) {
+        const std::string name = shown_name(*command.like, pack_messages::standard_input);
+        errno = 0;
+        if (!spool_original(job.settings.model, model_copy)) {
+            say(log, pack_messages::packing_failed, name + std::string(pack_messages::because), std::strerror(errno));
+            return exit_status::failure;
+        }
+        if (const auto refused = original_refusal(job.settings.model, name, job.settings.model_bytes)) {
+            say(log, *refused);
+            return exit_status::failure;
+        }
+    }
+    job.settings.threads = thread_count(command.threads);
+
+    // The output is had before the picture is read: a name that cannot be written costs no
+    // decoding, however large the picture. Replacing the picture would lose it whole; it is
+    // refused by file identity, not by name. The original may be replaced: it is read from the
+    // file as it was.
+    pending_output output = pending_output::create(command.tiles, job.picture_file);
+    if (said_output_refused(output, command.tiles, log, cause(output.error()))) return exit_status::failure;
+    // Tile data over a picture is most likely a slip of the tab key, and binary on a terminal
+    // garbles it: both only when asked for. The refused output goes with `output`.
+    if (!command.force && output.replaces_picture()) {
+        say(log, command.tiles, pack_messages::output_is_picture);
+        return exit_status::failure;
+    }
+    if (!command.force && output.writes_to_terminal()) {
+        say(log, pack_messages::output_is_terminal);
+        return exit_status::failure;
+    }
+    // From here an interrupt leaves the terminal and the folder as they were.
+    clean_up_on_interrupt();
+    return pack_picture(job, output, model_owner);
+}
+
 }  // namespace
 
 int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
@@ -152,22 +255,16 @@ int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
     }
 
     progress_line progress(streams.err, streams.err_is_terminal);
-    stdio_file picture_owner;
-    stdio_file model_owner;
-    pack_job job{command, log, progress, open_to_read(command.picture, picture_owner, log), {}};
-    if (job.picture_file == nullptr) return exit_status::failure;
-    if (command.like && (job.settings.model = open_to_read(*command.like, model_owner, log)) == nullptr) {
-        return exit_status::failure;
+    // The one place a lack of memory, or of threads, ends a run: by now the files are closed
+    // and the temporary output is dropped.
+    try {
+        return pack_files(command, log, progress);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
     }
-    job.settings.threads = command.threads != 0 ? command.threads : std::max(1U, std::thread::hardware_concurrency());
-
-    // The output is had before the picture is read: a name that cannot be written costs no
-    // decoding, however large the picture. Replacing the picture would lose it whole; it is
-    // refused by file identity, not by name. The original may be replaced: it is read from the
-    // file as it was.
-    pending_output output = pending_output::create(command.tiles, job.picture_file);
-    if (said_output_refused(output, command.tiles, log, cause(output.error()))) return exit_status::failure;
-    return pack_picture(job, output, model_owner);
+    progress.clear();
+    say(log, shown_name(command.picture, pack_messages::standard_input), pack_messages::no_memory);
+    return exit_status::failure;
 }
 
 }  // namespace quorvex

@@ -36,11 +36,6 @@ private:
     std::size_t at_ = 0;
 };
 
-template <std::size_t N>
-bool write_all(std::FILE* out, const std::array<unsigned char, N>& bytes) {
-    return std::fwrite(bytes.data(), 1, N, out) == N;
-}
-
 // The most blocks whose pixels, with the header, fit the 32-bit file size field.
 constexpr std::int64_t most_blocks =
     (std::int64_t{std::numeric_limits<std::uint32_t>::max()} - block_geometry::bitmap_header_bytes) /
@@ -75,7 +70,7 @@ std::optional<bitmap_size> plan_bitmap(std::int32_t width_blocks, std::int32_t h
                        has_rows};
 }
 
-bool write_bitmap_header(std::FILE* out, const bitmap_size& size) {
+bool write_bitmap_header(byte_sink& out, const bitmap_size& size) {
     field_writer<file_header_bytes> file;
     file.u16(signature);
     file.u32(size.file_bytes);
@@ -96,7 +91,7 @@ bool write_bitmap_header(std::FILE* out, const bitmap_size& size) {
     info.u32(0);  // colours used: none, there is no colour table
     info.u32(0);  // important colours
 
-    return write_all(out, file.bytes()) && write_all(out, info.bytes());
+    return out.write(file.bytes()) && out.write(info.bytes());
 }
 
 }  // namespace quorvex

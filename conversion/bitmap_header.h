@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
+
+#include "streams/byte_sink.h"
 
 namespace quorvex {
 
@@ -22,6 +23,6 @@ struct bitmap_size {
 
 /// Writes the 54-byte header for `size` at the output's position: the file header in one
 /// write, the information header in another. False when a write fails.
-[[nodiscard]] bool write_bitmap_header(std::FILE* out, const bitmap_size& size);
+[[nodiscard]] bool write_bitmap_header(byte_sink& out, const bitmap_size& size);
 
 }  // namespace quorvex

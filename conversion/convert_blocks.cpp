@@ -1,14 +1,11 @@
 #include "conversion/convert_blocks.h"
 
-#include <algorithm>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 
 #include "conversion/bitmap_header.h"
 #include "conversion/block_pixels.h"
-#include "conversion/file_offsets.h"
 
 namespace quorvex {
 
@@ -25,34 +22,24 @@ std::unique_ptr<unsigned char[]> try_allocate(std::uint64_t bytes) {
 
 }  // namespace
 
-void decode_block(std::span<const unsigned char> record, block_carry& carry, unsigned char* strip,
+void decode_block(std::span<const unsigned char, block_geometry::record_bytes> record, unsigned char* strip,
                   std::size_t strip_row_bytes, std::int32_t column) {
-    const std::size_t have = std::min<std::size_t>(record.size(), record_bytes);
-    const std::size_t palette_have = std::min<std::size_t>(have, palette_bytes);
-    // An empty record may come without storage at all: no copy from it then.
-    if (palette_have > 0) std::memcpy(carry.palette.data(), record.data(), palette_have);
-
-    // A short record's missing indices all repeat the last index that was read.
-    const std::size_t indices_have = have - palette_have;
-    std::array<unsigned char, index_bytes> padded;
-    const unsigned char* indices = padded.data();
-    if (indices_have == index_bytes) {
-        indices = record.data() + palette_bytes;
-    } else {
-        if (indices_have > 0) std::memcpy(padded.data(), record.data() + palette_bytes, indices_have);
-        const unsigned char repeat = indices_have > 0 ? padded[indices_have - 1] : carry.last_index;
-        std::fill(padded.begin() + static_cast<std::ptrdiff_t>(indices_have), padded.end(), repeat);
-    }
-    carry.last_index = indices[index_bytes - 1];
-
-    paint_block(carry.palette.data(), indices,
+    paint_block(record.data(), record.data() + palette_bytes,
                 strip + static_cast<std::size_t>(column) * block_row_span_bytes, strip_row_bytes);
 }
 
-bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
+bool convert_blocks(byte_source& in, byte_sink& out, std::int32_t width_blocks,
                     std::int32_t height_blocks) {
     const auto size = plan_bitmap(width_blocks, height_blocks);
-    if (!size || !write_bitmap_header(out, *size)) return false;
+    if (!size) return false;
+    // A planned bitmap holds at most a few hundred thousand blocks: their bytes fit 64 bits.
+    const std::uint64_t needed = size->has_rows ? std::uint64_t{record_bytes} * static_cast<std::uint64_t>(width_blocks) *
+                                                      static_cast<std::uint64_t>(height_blocks)
+                                                : 0;
+    // Missing records are a wrong count or the wrong file: refused before the first byte is
+    // written where the length is known, and where it is not, when the data runs out.
+    if (const auto length = in.size(); length && *length < needed) return false;
+    if (!write_bitmap_header(out, *size)) return false;
 
     if (size->has_rows) {
         const auto width = static_cast<std::uint64_t>(width_blocks);
@@ -67,25 +54,20 @@ bool convert_blocks(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
         const auto row_record_size = static_cast<std::size_t>(row_record_bytes);
         const auto columns = static_cast<std::size_t>(width);
 
-        block_carry carry;
         for (std::int64_t row = height_blocks - 1; row >= 0; --row) {
             // The records of one block-row lie side by side: one seek and one read fetch them all.
-            if (!seek_to(in, row * static_cast<std::int64_t>(row_record_bytes))) return false;
-            const std::size_t got = std::fread(records.get(), 1, row_record_size, in);
-            if (got < row_record_size && std::ferror(in)) return false;
+            if (!in.seek(static_cast<std::uint64_t>(row) * row_record_bytes)) return false;
+            if (in.read({records.get(), row_record_size}) != row_record_size) return false;
 
             for (std::size_t column = 0; column < columns; ++column) {
-                const std::size_t start = column * record_bytes;
-                const std::size_t have =
-                    got > start ? std::min<std::size_t>(got - start, record_bytes) : 0;
-                decode_block({records.get() + start, have}, carry, strip.get(),
-                             columns * block_row_span_bytes, static_cast<std::int32_t>(column));
+                decode_block(std::span<const unsigned char, record_bytes>(records.get() + column * record_bytes, record_bytes),
+                             strip.get(), columns * block_row_span_bytes, static_cast<std::int32_t>(column));
             }
-            if (std::fwrite(strip.get(), 1, strip_size, out) != strip_size) return false;
+            if (!out.write({strip.get(), strip_size})) return false;
         }
     }
     // Hand everything to the system now, so a full disk is reported here and not lost.
-    return std::fflush(out) == 0;
+    return out.flush();
 }
 
 }  // namespace quorvex

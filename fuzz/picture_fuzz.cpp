@@ -55,9 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (packed.reduced > 0) return 0;
 
     // Exact: the bitmap's rows, bottom first in blue, green, red, are the picture's.
-    const unique_file bitmap = temp_file_with({});
-    check(convert_blocks(tiles.get(), bitmap.get(), w, h));
-    const bytes bmp = read_all(bitmap.get());
+    const bytes tile_data = read_all(tiles.get());
+    bytes bmp;
+    byte_source source = byte_source::memory(tile_data);
+    byte_sink bitmap = byte_sink::memory(bmp);
+    check(convert_blocks(source, bitmap, w, h));
     const std::size_t row = static_cast<std::size_t>(pic.width) * 3;
     const auto rows = static_cast<std::size_t>(pic.height);
     check(bmp.size() == 54 + row * rows);

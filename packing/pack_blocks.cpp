@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <mutex>
 #include <span>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "conversion/block_geometry.h"
@@ -148,8 +150,15 @@ struct block_outcome {
 block_outcome pack_one(const block_row& pixels, std::size_t column, const model_rows* model, record_span record,
                        colour_table& table) {
     block_outcome outcome;
-    if (model != nullptr) outcome.like = pack_like(pixels, column, model->record(column), record);
-    if (packs_afresh(outcome.like)) outcome.reduced = pack_block(pixels, column * side, record, table);
+    const std::span<const unsigned char> original = model != nullptr ? model->record(column) : std::span<const unsigned char>{};
+    if (model != nullptr) outcome.like = pack_like(pixels, column, original, record);
+    if (packs_afresh(outcome.like)) {
+        outcome.reduced = pack_block(pixels, column * side, record, table);
+        // A block reduced as it was when the original was made comes out as its record again.
+        if (outcome.like == likeness::too_many_colours && std::equal(record.begin(), record.end(), original.begin())) {
+            outcome.like = likeness::unchanged;
+        }
+    }
     return outcome;
 }
 
@@ -184,7 +193,8 @@ public:
     /// Packs the `count` blocks of `pixels`, after the records of `model` where it is not
     /// null, and calls `take(record, outcome)` for each in order, on the calling thread. When
     /// `take` returns false, no further block is taken, and the call returns false once no
-    /// thread reads `pixels` or `model` any more.
+    /// thread reads `pixels` or `model` any more. What a block's packing throws (a lack of
+    /// memory) is thrown here, on the calling thread, once no thread reads them any more.
     template <typename Take>
     bool pack_row(const block_row& pixels, const model_rows* model, std::size_t count, Take take) {
         std::unique_lock hold(lock_);
@@ -204,7 +214,7 @@ public:
                 hold.unlock();
                 for (std::size_t block = written_; block < end; ++block) {
                     const slot& s = slots_[block % slots_.size()];
-                    ok = ok && take(std::span<const unsigned char, block_geometry::record_bytes>(s.record), s.outcome);
+                    ok = ok && !s.failed && take(std::span<const unsigned char, block_geometry::record_bytes>(s.record), s.outcome);
                 }
                 hold.lock();
                 for (std::size_t block = written_; block < end; ++block) slots_[block % slots_.size()].ready = false;
@@ -219,6 +229,7 @@ public:
                 caller_waiting_ = false;
             }
         }
+        if (failure_) std::rethrow_exception(failure_);
         return ok;
     }
 
@@ -229,6 +240,7 @@ private:
         std::array<unsigned char, block_geometry::record_bytes> record;
         block_outcome outcome;
         bool ready = false;
+        bool failed = false;  // its packing threw; failure_ holds what
     };
 
     [[nodiscard]] bool ready(std::size_t block) const { return slots_[block % slots_.size()].ready; }
@@ -243,9 +255,18 @@ private:
         const block_row pixels = pixels_;
         const model_rows* const model = model_;
         hold.unlock();
-        const block_outcome outcome = pack_one(pixels, block, model, s.record, table);
+        block_outcome outcome;
+        std::exception_ptr thrown;
+        // What escaped a thread's function would end the program: it goes to the calling thread.
+        try {
+            outcome = pack_one(pixels, block, model, s.record, table);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
         hold.lock();
         s.outcome = outcome;
+        s.failed = thrown != nullptr;
+        if (thrown && !failure_) failure_ = thrown;
         s.ready = true;
         if (caller_waiting_ && block == written_) wake_caller_.notify_one();
     }
@@ -277,6 +298,7 @@ private:
     std::size_t written_ = 0;  // blocks handed over and done with
     std::vector<slot> slots_;  // block k of a row goes to slot k % size
     colour_table own_table_;   // the calling thread's
+    std::exception_ptr failure_;  // the first a block's packing threw
     std::vector<std::jthread> workers_;  // last: stopped and joined before the rest goes
 };
 
@@ -327,7 +349,13 @@ public:
     /// Reads block-row `index` into `buffer` on the calling thread.
     void read(picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
         errno = 0;
-        row_.pixels = read_block_row(pic, index, buffer);
+        // What escaped the reading thread would end the program: take() throws it instead.
+        try {
+            row_.pixels = read_block_row(pic, index, buffer);
+        } catch (...) {
+            row_.pixels.reset();
+            thrown_ = std::current_exception();
+        }
         row_.error = errno;
     }
 
@@ -340,14 +368,16 @@ public:
         }
     }
 
-    /// The block-row, once read.
+    /// The block-row, once read; throws what its reading threw.
     read_row take() {
         if (reader_.joinable()) reader_.join();
+        if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
         return row_;
     }
 
 private:
     read_row row_;
+    std::exception_ptr thrown_;
     std::jthread reader_;  // last: joined before the rest goes
 };
 
@@ -373,7 +403,7 @@ pack_result pack_blocks(picture& pic, std::FILE* out, const pack_settings& setti
     // More threads than blocks in a row would have nothing to do.
     const auto threads = static_cast<unsigned>(std::min<std::size_t>(settings.threads, columns));
     packing_crew crew(threads);
-    if (settings.model != nullptr) model.emplace(settings.model, columns);
+    if (settings.model != nullptr) model.emplace(settings.model, columns, settings.model_bytes);
     // With more than one thread, the next block-row is read into the other buffer while this one
     // is packed, so that no thread waits for the disk between block-rows.
     const bool read_ahead = threads > 1;
@@ -388,7 +418,13 @@ pack_result pack_blocks(picture& pic, std::FILE* out, const pack_settings& setti
         }
         if (model && !model->read_next()) return fail(pack_stage::model);
         const bool more = index + 1 < rows;
-        if (more && read_ahead) ahead.start(pic, index + 1, buffers[(index + 1) % 2]);
+        if (more && read_ahead) {
+            // The next block-row's buffer is had here, where a lack of memory ends the run with
+            // its line; the reading thread only fills it. Every block-row takes what the first took.
+            std::vector<unsigned char>& next = buffers[(index + 1) % 2];
+            next.reserve(buffers[0].capacity());
+            ahead.start(pic, index + 1, next);
+        }
         if (!crew.pack_row(*current.pixels, model ? &*model : nullptr, columns, write) || !records.flush()) {
             errno = records.error();
             return fail(pack_stage::output);
@@ -399,7 +435,7 @@ pack_result pack_blocks(picture& pic, std::FILE* out, const pack_settings& setti
     // The original's bytes past the picture's records follow, so the output can replace it.
     if (model) {
         errno = 0;
-        if (const pack_stage stage = model->copy_rest(out); stage != pack_stage::none) return fail(stage);
+        if (const pack_stage stage = model->copy_rest(out, result.kept); stage != pack_stage::none) return fail(stage);
     }
     return result;
 }

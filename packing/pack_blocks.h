@@ -14,6 +14,9 @@ struct pack_settings {
     std::FILE* model = nullptr;   // original tile data to follow block by block, or none
     /// Called after each block-row is written, with the block-rows done and all of them.
     std::function<void(std::size_t done, std::size_t rows)> progress;
+    /// The most bytes of the model read: its size when the run began, so that output appended
+    /// to it meanwhile is not read back.
+    std::uint64_t model_bytes = UINT64_MAX;
 };
 
 /// Which file a failed run could not read or write.
@@ -27,6 +30,7 @@ struct pack_result {
     std::int64_t unchanged = 0;    // with a model: blocks written as the model's record
     std::int64_t changed = 0;      // with a model: blocks that differ from it
     std::int64_t unmodelled = 0;   // with a model: blocks past the model's end
+    std::int64_t kept = 0;         // with a model: its whole records past the picture's, copied after them
 };
 
 /// Writes the tile records of `pic`, whose sides are multiples of 64, to `out`: block-rows
@@ -38,7 +42,8 @@ struct pack_result {
 /// which alone writes, while the next block-row is read on a thread of its own (with one
 /// thread, all on the calling one); the bytes are the same whatever the number. The first
 /// failed read or write ends the run; a PNG found damaged on the way leaves pic.refusal saying
-/// why. `pic` is read once. Never opens or closes a file.
+/// why. `pic` is read once. Never opens or closes a file. A lack of memory on any thread is
+/// thrown on the calling one (std::bad_alloc), once no other thread works.
 [[nodiscard]] pack_result pack_blocks(picture& pic, std::FILE* out, const pack_settings& settings = {});
 
 }  // namespace quorvex

@@ -47,11 +47,12 @@ private:
 
 }  // namespace
 
-model_rows::model_rows(std::FILE* model, std::size_t columns)
-    : model_(model), records_(std::max<std::size_t>(columns, 1) * record_bytes) {}
+model_rows::model_rows(std::FILE* model, std::size_t columns, std::uint64_t bytes)
+    : model_(model), left_(bytes), records_(std::max<std::size_t>(columns, 1) * record_bytes) {}
 
 bool model_rows::read_next() {
-    have_ = std::fread(records_.data(), 1, records_.size(), model_);
+    have_ = std::fread(records_.data(), 1, static_cast<std::size_t>(std::min<std::uint64_t>(records_.size(), left_)), model_);
+    left_ -= have_;
     return std::ferror(model_) == 0;
 }
 
@@ -61,11 +62,16 @@ std::span<const unsigned char> model_rows::record(std::size_t column) const {
     return {records_.data() + start, record_bytes};
 }
 
-pack_stage model_rows::copy_rest(std::FILE* out) {
+pack_stage model_rows::copy_rest(std::FILE* out, std::int64_t& records) {
+    std::uint64_t copied = 0;
     for (;;) {
-        const std::size_t got = std::fread(records_.data(), 1, records_.size(), model_);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(records_.size(), left_));
+        const std::size_t got = want == 0 ? 0 : std::fread(records_.data(), 1, want, model_);
+        left_ -= got;
+        copied += got;
+        records = static_cast<std::int64_t>(copied / record_bytes);
         if (got > 0 && std::fwrite(records_.data(), 1, got, out) != got) return pack_stage::output;
-        if (got < records_.size()) return std::ferror(model_) != 0 ? pack_stage::model : pack_stage::none;
+        if (got < want || want == 0) return std::ferror(model_) != 0 ? pack_stage::model : pack_stage::none;
     }
 }
 

@@ -17,20 +17,22 @@ namespace quorvex {
 /// The original's records, read in order one block-row at a time.
 class model_rows {
 public:
-    /// Reads `model` from where it stands, for a picture `columns` blocks wide.
-    model_rows(std::FILE* model, std::size_t columns);
+    /// Reads at most `bytes` of `model` from where it stands, for a picture `columns` blocks wide.
+    model_rows(std::FILE* model, std::size_t columns, std::uint64_t bytes);
     /// Reads the next block-row's records. False only when a read fails: an original that
     /// ends early simply has no records from there on.
     [[nodiscard]] bool read_next();
     /// Block `column`'s record in the block-row read last; empty when the original ended
     /// before its last byte.
     [[nodiscard]] std::span<const unsigned char> record(std::size_t column) const;
-    /// Copies whatever the original holds past the block-rows read, to the end, to `out`.
-    /// Returns the stage that failed, or pack_stage::none.
-    [[nodiscard]] pack_stage copy_rest(std::FILE* out);
+    /// Copies whatever the original holds past the block-rows read, to its end or its bytes,
+    /// to `out`, and counts the whole records copied into `records`. Returns the stage that
+    /// failed, or pack_stage::none.
+    [[nodiscard]] pack_stage copy_rest(std::FILE* out, std::int64_t& records);
 
 private:
     std::FILE* model_;
+    std::uint64_t left_;  // bytes it may still read
     std::vector<unsigned char> records_;
     std::size_t have_ = 0;  // bytes of records_ read for the current block-row
 };

@@ -18,7 +18,6 @@ using refusals::text;
 constexpr std::uint32_t side = block_geometry::block_side;
 constexpr std::uint32_t pixel_bytes = block_geometry::pixel_bytes;
 constexpr std::uint64_t file_header_bytes = 14;
-constexpr std::size_t longest_headers = file_header_bytes + 124;  // masks after a 40-byte header end earlier
 constexpr std::uint32_t rle8 = 1;
 constexpr std::uint32_t rle4 = 2;
 constexpr std::uint32_t masked = 3;
@@ -149,6 +148,12 @@ walk_end walk_run_length(byte_reader& in, run_length_start& pos, const bmp_layou
     const auto ended = [&in] { return in.failed() ? walk_end::unreadable : walk_end::ends_early; };
     while (pos.y < stop) {
         const int count = in.next();
+        // Data that ends with the last pixel of the last row lacks nothing: writers may leave
+        // out the end marks there.
+        if (count < 0 && !in.failed() && pos.y + 1 == height && pos.x == width) {
+            pos.y = height;
+            break;
+        }
         const int value = in.next();
         if (value < 0) return ended();
         if (count > 0) {
@@ -209,7 +214,7 @@ bool picture_source::read_at(std::uint64_t at, std::span<unsigned char> into) co
 
 std::string read_bmp_header(const picture_source& source, std::int32_t& width, std::int32_t& height,
                             bmp_layout& layout) {
-    std::array<unsigned char, longest_headers> head{};
+    std::array<unsigned char, bmp_headers_bytes> head{};
     const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(source.size, head.size()));
     if (!source.read_at(0, {head.data(), got})) return std::string(refusals::unreadable);
     constexpr std::uint64_t header_size_end = file_header_bytes + 4;

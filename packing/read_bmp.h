@@ -58,6 +58,10 @@ struct bmp_layout {
     std::vector<run_length_start> starts;  // per block-row, bottom first, for run-length data
 };
 
+/// The most bytes read_bmp_header reads: the file header and the longest information header
+/// (masks after a 40-byte header end earlier).
+inline constexpr std::size_t bmp_headers_bytes = 14 + 124;
+
 /// Reads the headers of the BMP in `source`, which starts with "BM": its size and layout. An
 /// empty text when they are sound, otherwise why it is refused. Reads nothing past the headers.
 [[nodiscard]] std::string read_bmp_header(const picture_source& source, std::int32_t& width, std::int32_t& height,

@@ -7,6 +7,7 @@
 
 #include "conversion/block_geometry.h"
 #include "conversion/file_offsets.h"
+#include "packing/picture_limits.h"
 #include "packing/refusals.h"
 
 namespace quorvex {
@@ -63,6 +64,9 @@ picture_problem read_png(std::FILE* in, std::span<const unsigned char> head, pic
     // libspng refuses sides past 2^31 - 1, so both fit.
     into.width = static_cast<std::int32_t>(header.width);
     into.height = static_cast<std::int32_t>(header.height);
+    if (std::string refused = picture_limits::size_refusal(header.width, header.height); !refused.empty()) {
+        return refuse(into, refused);
+    }
     if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
     if (header.width > png_largest_side || header.height > png_largest_side ||
         (header.interlaced && std::uint64_t{header.width} * header.height * rgb_channels > png_interlaced_bytes)) {
@@ -78,35 +82,53 @@ picture_problem read_png(std::FILE* in, std::span<const unsigned char> head, pic
 }
 
 // A BMP's rows are stored bottom first, so a pipe's bytes, which come once, are copied to an
-// unnamed temporary file and read from there; where the system gives none (Windows without
-// rights to the drive's root), they are held in memory.
-picture_problem spool_bmp(std::FILE* in, std::span<const unsigned char> head, picture& into) {
-    std::vector<unsigned char>& whole = into.source.whole;
-    into.spool.reset(std::tmpfile());
-    std::FILE* copy = into.spool.get();
-    bool written = copy == nullptr || std::fwrite(head.data(), 1, head.size(), copy) == head.size();
-    if (copy == nullptr) whole.assign(head.begin(), head.end());
-    std::uint64_t size = head.size();
+// unnamed temporary file and read from there (where the system gives none, as on Windows
+// without rights to the drive's root, they are held in memory): until the copy holds `most`
+// bytes or the pipe ends. Empty, or why the picture is refused.
+std::string spool_up_to(std::FILE* pipe, picture_source& source, std::uint64_t most) {
+    // Reading the copy moved its position: what follows goes after what is there.
+    if (source.file != nullptr && !seek_to(source.file, 0, SEEK_END)) return std::string(refusals::spool_failed);
     std::vector<unsigned char> chunk(std::size_t{1} << 16);
-    for (std::size_t got = 0; (got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0; size += got) {
-        if (copy == nullptr) {
-            whole.insert(whole.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    bool written = true;
+    while (source.size < most) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), most - source.size));
+        const std::size_t got = std::fread(chunk.data(), 1, want, pipe);
+        if (source.file == nullptr) {
+            source.whole.insert(source.whole.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
         } else {
-            written = written && std::fwrite(chunk.data(), 1, got, copy) == got;
+            written = written && std::fwrite(chunk.data(), 1, got, source.file) == got;
         }
+        source.size += got;
+        if (got < want) break;
     }
-    if (std::ferror(in) != 0) return refuse(into, refusals::unreadable);
-    if (!written || (copy != nullptr && std::fflush(copy) != 0)) return refuse(into, refusals::spool_failed);
-    into.source.file = copy;
-    into.source.size = size;
-    return picture_problem::none;
+    if (std::ferror(pipe) != 0) return std::string(refusals::unreadable);
+    if (!written || (source.file != nullptr && std::fflush(source.file) != 0)) {
+        return std::string(refusals::spool_failed);
+    }
+    return {};
 }
 
-picture_problem read_bmp(picture& into) {
+// A BMP from a pipe, of which only the headers are copied so far, is copied whole now: up to
+// the most bytes a picture of its declared size takes, so that a pipe without end is refused
+// in bounded time and disk. Nothing to do for a file. Empty, or why it is refused.
+std::string spool_rest(std::FILE* pipe, picture& into) {
+    if (pipe == nullptr) return {};
+    const std::uint64_t most = picture_limits::largest_file_bytes(into.width, into.height);
+    if (std::string refused = spool_up_to(pipe, into.source, most + 1); !refused.empty()) return refused;
+    if (into.source.size <= most) return {};
+    return refusals::text(refusals::more_than, most, refusals::most_a_picture, into.width, refusals::by, into.height,
+                          refusals::pixels_takes);
+}
+
+picture_problem read_bmp(std::FILE* pipe, picture& into) {
     if (std::string refused = read_bmp_header(into.source, into.width, into.height, into.bmp); !refused.empty()) {
         return refuse(into, refused);
     }
+    if (std::string refused = picture_limits::size_refusal(into.width, into.height); !refused.empty()) {
+        return refuse(into, refused);
+    }
     if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
+    if (std::string refused = spool_rest(pipe, into); !refused.empty()) return refuse(into, refused);
     if (std::string refused = check_bmp_data(into.source, into.width, into.height, into.bmp); !refused.empty()) {
         return refuse(into, refused);
     }
@@ -136,10 +158,19 @@ picture_problem read_picture(std::FILE* in, picture& into) {
     const std::span<const unsigned char> head(magic.data(), got);
     if (got == magic.size() && magic == png_signature) return read_png(in, head, into);
     if (got < 2 || magic[0] != 'B' || magic[1] != 'M') return picture_problem::unreadable;
-    if (!size) {
-        if (const picture_problem problem = spool_bmp(in, head, into); problem != picture_problem::none) return problem;
+    if (size) return read_bmp(nullptr, into);
+    // From a pipe: its headers first, and the rest only once they show a size within the limits.
+    into.spool.reset(std::tmpfile());
+    picture_source& source = into.source;
+    source.file = into.spool.get();
+    source.size = got;
+    if (source.file == nullptr) {
+        source.whole.assign(head.begin(), head.end());
+    } else if (std::fwrite(head.data(), 1, head.size(), source.file) != head.size()) {
+        return refuse(into, refusals::spool_failed);
     }
-    return read_bmp(into);
+    if (std::string refused = spool_up_to(in, source, bmp_headers_bytes); !refused.empty()) return refuse(into, refused);
+    return read_bmp(in, into);
 }
 
 std::optional<block_row> read_block_row(picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {

@@ -35,11 +35,13 @@ struct picture {
 /// `refused`: the picture is damaged or not what its headers claim; picture::refusal says how.
 enum class picture_problem { none, unreadable, size_not_in_blocks, refused };
 
-/// Reads a BMP or PNG from the start of `in`, told apart by content, and checks it: every BMP
-/// field against the file's real size, and a BMP's run-length data once through, before any
-/// pixel is read; a PNG's header and the chunks before its pixels, and from a file that can
-/// seek, that its chunks reach IEND. `unreadable`: `in` holds neither. On size_not_in_blocks
-/// `into` holds the size found. `in` stays the caller's and must stay open while `into` is used.
+/// Reads a BMP or PNG from the start of `in`, told apart by content, and checks it: its
+/// declared size against picture_limits (from a pipe, before more than its headers is read),
+/// every BMP field against the file's real size, and a BMP's run-length data once through,
+/// before any pixel is read; a PNG's header and the chunks before its pixels, and from a file
+/// that can seek, that its chunks reach IEND. `unreadable`: `in` holds neither. On
+/// size_not_in_blocks `into` holds the size found. `in` stays the caller's and must stay open
+/// while `into` is used.
 [[nodiscard]] picture_problem read_picture(std::FILE* in, picture& into);
 
 /// Block-row `index` (0 at the top) of `pic`, read into `buffer` where it has to be read. A

@@ -32,6 +32,13 @@ inline constexpr std::string_view no_pixels = " has no pixels: it is ";
 inline constexpr std::string_view out_of_range = " has a width or height out of range: ";
 inline constexpr std::string_view by = " x ";
 inline constexpr std::string_view top_down_run_length = " is top-down and run-length encoded, which a BMP cannot be";
+inline constexpr std::string_view too_large = " is too large: ";
+inline constexpr std::string_view past_limit = " pixels, past the limit of ";
+inline constexpr std::string_view pixels_wide_and = " pixels wide and ";
+inline constexpr std::string_view pixels_in_all = " pixels in all";
+inline constexpr std::string_view more_than = " is too large: more than ";
+inline constexpr std::string_view most_a_picture = " bytes, the most a picture of ";
+inline constexpr std::string_view pixels_takes = " pixels takes";
 inline constexpr std::string_view too_wide = " is too wide: one block-row of it needs more memory than can be addressed";
 inline constexpr std::string_view png_too_large =
     " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded when interlaced";

@@ -27,8 +27,13 @@ missing_both
 missing_tisfile
 extra_argument *
 standard_input_twice
+empty_picture_name
+empty_tisfile_name
+empty_original_name
 * because *
 * not_a_picture
+* output_is_picture
+output_is_terminal
 * size_is * by * size_must_be
 packing_failed * because *
 standard_input
@@ -38,6 +43,10 @@ not_written
 written * by * blocks * reduced_to_256
 written * by * blocks * unchanged * changed * reduced_to_256
 and_then * no_original_record
+and_then * records_kept
+* no_memory
+* original_is_picture
+* original_of * original_not_records * original_record_size
 progress * progress_of * progress_rows * progress_rate' ;;
 *) echo "no messages listed for namespace $3"; exit 1 ;;
 esac

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,40 @@
 #include "tests/test_support.h"
 
 namespace quorvex {
+
+namespace {
+
+// The program's way: both ends are open C streams.
+bool convert_files(std::FILE* in, std::FILE* out, std::int32_t width, std::int32_t height) {
+    byte_source source = byte_source::file(in);
+    byte_sink sink = byte_sink::file(out);
+    return convert_blocks(source, sink, width, height);
+}
+
+// A stream that seeks but whose length the system cannot tell, as a device or a file that
+// shrinks while it is read: the data runs out only when it is read.
+struct unsized_stream {
+    bytes data;
+    std::size_t at = 0;
+};
+
+ssize_t read_unsized(void* cookie, char* into, std::size_t size) {
+    auto& s = *static_cast<unsized_stream*>(cookie);
+    const std::size_t got = s.at < s.data.size() ? std::min(size, s.data.size() - s.at) : 0;
+    std::copy_n(s.data.begin() + static_cast<std::ptrdiff_t>(s.at), got, into);
+    s.at += got;
+    return static_cast<ssize_t>(got);
+}
+
+int seek_unsized(void* cookie, off64_t* offset, int whence) {
+    auto& s = *static_cast<unsized_stream*>(cookie);
+    if (whence == SEEK_END) return -1;
+    s.at = static_cast<std::size_t>(*offset + (whence == SEEK_CUR ? static_cast<off64_t>(s.at) : 0));
+    *offset = static_cast<off64_t>(s.at);
+    return 0;
+}
+
+}  // namespace
 
 TEST(ConvertBlocks, MatchesTheReferenceOnEveryShapeAndWhereverTheInputEnds) {
     // Shapes with no rows (the header alone) and shapes refused before the first byte, then
@@ -31,23 +66,47 @@ TEST(ConvertBlocks, MatchesTheReferenceOnEveryShapeAndWhereverTheInputEnds) {
                                          std::size_t{0}}) {
             SCOPED_TRACE(std::to_string(s.width) + " x " + std::to_string(s.height) + ", " + std::to_string(length) + " bytes");
             const bytes input(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(length));
+            // Every record the picture needs must be there whole; more are ignored.
+            const bool whole = s.width < 1 || s.height < 1 || length >= records * 5120;
             const conversion c = convert_bytes(convert_blocks, input, s.width, s.height);
-            EXPECT_EQ(s.ok, c.ok);
-            EXPECT_TRUE(convert_bytes(reference_convert, input, s.width, s.height).file == c.file);
+            EXPECT_EQ(s.ok && whole, c.ok);
+            // A refusal writes nothing: the sizes and the input's length are known first.
+            EXPECT_EQ(c.ok, !c.file.empty());
+            const conversion reference = convert_bytes(reference_convert, input, s.width, s.height);
+            EXPECT_EQ(reference.ok, c.ok);
+            EXPECT_TRUE(!c.ok || reference.file == c.file);
+            const conversion through_files = convert_bytes(convert_files, input, s.width, s.height);
+            EXPECT_EQ(c.ok, through_files.ok);
+            EXPECT_TRUE(through_files.file == c.file) << "files and memory differ";
         }
     }
 }
 
-// Failed writes are rows of the end-to-end table; a pipe and a folder reach the conversion
-// only from here.
-TEST(ConvertBlocks, ReportsFailedReadsAndSeeks) {
+// Failed writes are rows of the end-to-end table; a pipe, a folder and a stream of unknown
+// length reach the conversion only from here.
+TEST(ConvertBlocks, FailsWhereTheInputCannotBeSoughtOrReadOrRunsOut) {
     int fds[2];
     ASSERT_EQ(0, pipe(fds));
-    ASSERT_EQ(5120, write(fds[1], tile_records(1).data(), 5120));
+    const bytes two = tile_records(2);
+    ASSERT_EQ(10240, write(fds[1], two.data(), two.size()));
     close(fds[1]);
-    const unique_file pipe_end{fdopen(fds[0], "rb")}, folder{std::fopen("/", "rb")}, out{std::tmpfile()};
-    EXPECT_FALSE(convert_blocks(pipe_end.get(), out.get(), 1, 1)) << "input cannot seek";
-    EXPECT_FALSE(convert_blocks(folder.get(), out.get(), 1, 1)) << "input cannot be read";
+    unsized_stream whole{two}, short_by_a_byte{bytes(two.begin(), two.end() - 1)};
+    const cookie_io_functions_t unsized{read_unsized, nullptr, seek_unsized, nullptr};
+    const struct {
+        const char* what;
+        unique_file in;
+        bool ok;
+    } rows[] = {{"a pipe cannot seek", unique_file{fdopen(fds[0], "rb")}, false},
+                {"a folder cannot be read", unique_file{std::fopen("/", "rb")}, false},
+                {"no length, every record", unique_file{fopencookie(&whole, "rb", unsized)}, true},
+                {"no length, a byte short", unique_file{fopencookie(&short_by_a_byte, "rb", unsized)}, false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const unique_file out{std::tmpfile()};
+        ASSERT_TRUE(r.in && out);
+        EXPECT_EQ(r.ok, convert_files(r.in.get(), out.get(), 1, 2));
+        EXPECT_TRUE(!r.ok || read_all(out.get()) == convert_bytes(reference_convert, two, 1, 2).file);
+    }
 }
 
 // Whether this processor has the 512-bit byte permutes that paint_block takes another path with.

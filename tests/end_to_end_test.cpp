@@ -13,13 +13,17 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <iostream>
 #include <cerrno>
 #include <iterator>
 #include <map>
@@ -57,14 +61,23 @@ const bool runs_windows_build = runs_other_build && program(false).back().ends_w
 const bool emulated = program(false)[0].find("emulated-") != std::string::npos ||
                       program(false)[0].find("qemu") != std::string::npos;
 
+// A new empty folder under the system's temporary folder, for its user to remove; "" when none.
+fs::path fresh_folder() {
+    std::string name = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
+    return mkdtemp(name.data()) != nullptr ? fs::path(name) : fs::path();
+}
+
 // Runs the program in `dir` with standard output and error both going to `log`, which must
 // then hold exactly what standard output should: so standard error stays empty. With
 // `redirect` "|" standard output is a pipe whose bytes (under the pipe's 64 KiB) go to
-// `piped`; with ">>name" it is that file of `dir`, appended to. Returns the exit status, or
+// `piped`; with ">>name" it is that file of `dir`, appended to. With "<name" standard input is
+// a pipe that gives that file of `dir`, with "<name+zeros" then zeros without end, to a reader
+// that stops ("<+zeros" the zeros alone). Returns the exit status, or
 // 128 + the signal that ended it. Past a file size limit writes fail as on a full disk, or with
-// `killed` the program ends by the signal there; a memory limit caps its address space.
+// `killed` the program ends by the signal there; a memory limit caps its address space. With
+// `as_nobody` it runs as the user nobody.
 int run_program(std::vector<std::string> command, const fs::path& dir, const fs::path& log, const std::string& redirect,
-                bytes& piped, rlim_t size_limit, rlim_t memory_limit, bool killed) {
+                bytes& piped, rlim_t size_limit, rlim_t memory_limit, bool killed, bool as_nobody) {
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
     for (std::string& word : command) argv.push_back(word.data());
@@ -73,22 +86,35 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
     if (redirect == "|" && pipe(pipe_ends) != 0) return -1;
     const pid_t child = fork();
     if (child == 0) {
+        int input[2];
+        if (pipe(input) != 0) _exit(127);
+        if (redirect.starts_with('<') && fork() == 0) {  // the feeder, ended by the reader's end
+            close(input[0]);
+            const std::string name = redirect.substr(1, redirect.find("+zeros") - 1);
+            const bytes start = name.empty() ? bytes{} : read_file(dir / name);
+            static const std::array<char, 1 << 16> zeros{};
+            bool fed = write(input[1], start.data(), start.size()) == static_cast<ssize_t>(start.size());
+            while (fed && redirect.ends_with("+zeros")) fed = write(input[1], zeros.data(), zeros.size()) > 0;
+            _exit(0);
+        }
         const int out = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
-        const int data = redirect.empty() ? out : redirect == "|" ? pipe_ends[1]
-                                                                  : open((dir / redirect.substr(2)).c_str(), O_WRONLY | O_APPEND);
+        const int data = redirect.empty() || redirect[0] == '<' ? out
+                         : redirect == "|"                    ? pipe_ends[1]
+                                                              : open((dir / redirect.substr(2)).c_str(), O_WRONLY | O_APPEND);
         const rlimit limit{size_limit, size_limit}, memory{memory_limit, memory_limit};
         const rlimit no_core{0, 0};  // a killed run leaves no core file in the folder
         const bool limited = (killed || signal(SIGXFSZ, SIG_IGN) != SIG_ERR) && setrlimit(RLIMIT_CORE, &no_core) == 0 &&
                              (size_limit == RLIM_INFINITY || setrlimit(RLIMIT_FSIZE, &limit) == 0) &&
                              (memory_limit == RLIM_INFINITY || setrlimit(RLIMIT_AS, &memory) == 0);
-        // Standard input is an empty pipe, which no file name can be linked to, at its end at once.
-        int no_input[2];
-        if (out < 0 || data < 0 || dup2(data, 1) < 0 || dup2(out, 2) < 0 || pipe(no_input) != 0 ||
-            dup2(no_input[0], 0) < 0 || close(no_input[1]) != 0 || chdir(dir.c_str()) != 0 || !limited) {
+        // Standard input is a pipe, which no file name can be linked to: empty, at its end at
+        // once, unless fed.
+        if (out < 0 || data < 0 || dup2(data, 1) < 0 || dup2(out, 2) < 0 || dup2(input[0], 0) < 0 ||
+            close(input[1]) != 0 || chdir(dir.c_str()) != 0 || !limited ||
+            (as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))) {
             _exit(127);
         }
         execvp(argv[0], argv.data());
-        _exit(127);
+        _exit(as_nobody ? 126 : 127);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -102,18 +128,36 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
 }
 
 // One entry of a row's folder: "name=N" a file of N tile records ("name=N:640" with those
-// permissions), "name=bmp" a picture of 2 x 1 blocks, "name=bmpWxH" the same claiming W x H
-// pixels, "name=bmp-cut" the same cut short; "name/" a folder, "name->target" and
-// "name=>target" a symbolic and a hard link.
-void lay_out(const fs::path& dir, const std::string& entry) {
+// permissions, "name=N-cut" without its last byte, "name=N+K" with K bytes more, "name=BMN"
+// starting with "BM"), "name=bmp" a picture of 2 x 1 blocks, "name=bmpWxH" the same claiming
+// W x H pixels, "name=bmp-cut" the same cut short, "name=bmp-nosize" with a file size field of
+// 0, "name=rleWxH" a run-length picture of 1080 bytes that claims W x H pixels and ends at
+// once, all black, "name=png" the start of a PNG; "name/" a folder, "name->target" and
+// "name=>target" a symbolic and a hard link; "name=^N" N records outside the folder,
+// bind-mounted on the name (`mounted` lists it); "!nobody" the folder sticky and open to all,
+// the program run as nobody. False when the system does not let it be made.
+bool lay_out(const fs::path& dir, const std::string& entry, std::vector<fs::path>& mounted) {
     const std::size_t arrow = entry.find('>');
     const std::string name = entry.substr(0, arrow == std::string::npos ? entry.rfind('=') : arrow - 1);
-    if (entry.back() == '/') {
+    if (entry == "!nobody") {
+        fs::permissions(dir.parent_path(), fs::perms::owner_all | fs::perms::others_exec);
+        fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+        return geteuid() == 0;
+    }
+    if (const std::size_t mount_at = entry.find("=^"); mount_at != std::string::npos) {
+        const fs::path source = dir.string() + "." + name;
+        write_file(source, tile_records(std::stoi(entry.substr(mount_at + 2))));
+        write_file(dir / name, {});
+        if (geteuid() != 0 || mount(source.c_str(), (dir / name).c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+        mounted.push_back(dir / name);
+    } else if (entry.back() == '/') {
         fs::create_directories(dir / entry);
     } else if (arrow != std::string::npos && entry[arrow - 1] == '-') {
         fs::create_symlink(entry.substr(arrow + 1), dir / name);
     } else if (arrow != std::string::npos) {
         fs::create_hard_link(dir / entry.substr(arrow + 1), dir / name);
+    } else if (entry.ends_with("=png")) {
+        write_file(dir / name, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'});
     } else if (const std::string value = entry.substr(name.size() + 1); value.starts_with("bmp")) {
         bytes bitmap = convert_bytes(reference_convert, tile_records(2), 2, 1).file;  // 2 x 1 blocks
         if (const std::size_t by = value.find('x'); by != std::string::npos) {  // sides under 256, in the low bytes
@@ -121,14 +165,31 @@ void lay_out(const fs::path& dir, const std::string& entry) {
             bitmap[22] = static_cast<unsigned char>(std::stoi(value.substr(by + 1)));
         }
         if (value == "bmp-cut") bitmap.resize(20000);
+        if (value == "bmp-nosize") std::fill_n(bitmap.begin() + 2, 4, 0);
+        write_file(dir / name, bitmap);
+    } else if (value.starts_with("rle")) {
+        bytes bitmap(1080, 0);
+        const auto put = [&bitmap](std::size_t at, std::uint32_t field) {
+            for (std::size_t i = 0; i < 4; ++i) bitmap[at + i] = static_cast<unsigned char>(field >> (8 * i));
+        };
+        const std::size_t by = value.find('x');
+        bitmap[0] = 'B', bitmap[1] = 'M', bitmap[26] = 1, bitmap[28] = 8, bitmap.back() = 1;  // the end of the bitmap
+        put(2, 1080), put(10, 1078), put(14, 40), put(30, 1);
+        put(18, static_cast<std::uint32_t>(std::stoul(value.substr(3)))), put(22, static_cast<std::uint32_t>(std::stoul(value.substr(by + 1))));
         write_file(dir / name, bitmap);
     } else {
         fs::create_directories((dir / name).parent_path());
-        write_file(dir / name, tile_records(std::stoi(value)));
+        bytes records = tile_records(std::stoi(value.substr(value.starts_with("BM") ? 2 : 0)));
+        if (value.ends_with("-cut")) records.pop_back();
+        // Tile data may begin as a picture does; what follows is no picture's header.
+        if (value.starts_with("BM")) std::copy_n("BM", 2, records.begin());
+        if (const std::size_t plus = value.find('+'); plus != std::string::npos) records.resize(records.size() + std::stoul(value.substr(plus + 1)));
+        write_file(dir / name, records);
         if (const std::size_t colon = value.find(':'); colon != std::string::npos) {
             fs::permissions(dir / name, static_cast<fs::perms>(std::stoi(value.substr(colon + 1), nullptr, 8)));
         }
     }
+    return true;
 }
 
 // A regular file's contents and permissions; nothing for a folder or a link.
@@ -142,7 +203,8 @@ struct file_state {
 std::map<std::string, file_state> snapshot(const fs::path& dir) {
     std::map<std::string, file_state> entries;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const bool file = entry.is_regular_file() && !entry.is_symlink();
+        std::error_code too_many_links;  // a name past the system's 40 links has no status
+        const bool file = entry.is_regular_file(too_many_links) && !entry.is_symlink();
         entries[entry.path().lexically_relative(dir).string()] =
             file ? file_state{read_file(entry.path()), entry.status().permissions()} : file_state{};
     }
@@ -176,12 +238,12 @@ const std::string level = std::string(99, 'd') + "/";
 const std::string deep = level + level + level + level + level + std::string(196, 'n');
 const std::string names = "caf\xc3\xa9 \xd0\xb6 \xe7\x93\xa6 \xf0\x9f\xa7\xb1";  // no one code page holds all
 const std::string over(252, 'n');
-// t.bmp and 39 more links before real.bmp: 40 are followed, as many as the system follows.
-const std::vector<std::string> chain = [] {
-    std::vector<std::string> folder{"t.tis=1", "real.bmp=2", "l1->real.bmp", "t.bmp->l39"};
-    for (int i = 2; i <= 39; ++i) folder.push_back(std::string("l").append(std::to_string(i)).append("->l").append(std::to_string(i - 1)));
+// t.bmp and `links` - 1 more links before real.bmp.
+std::vector<std::string> chain(int links) {
+    std::vector<std::string> folder{"t.tis=1", "real.bmp=2", "l1->real.bmp", "t.bmp->l" + std::to_string(links - 1)};
+    for (int i = 2; i < links; ++i) folder.push_back(std::string("l").append(std::to_string(i)).append("->l").append(std::to_string(i - 1)));
     return folder;
-}();  // the bitmap's name is one byte longer than a name may be
+}  // the bitmap's name is one byte longer than a name may be
 
 const row every_build[] = {
     {"two arguments", {"t.tis=1"}, {"t.tis", "1"}, usage, 1},
@@ -193,7 +255,18 @@ const row every_build[] = {
     {"a flag with more arguments", {"t.tis=1"}, {"--version", "x"}, usage, 1},
     {"a flag as the input name", {"t.tis=1"}, {"--help", "1", "1"}, "--help is not a tis file!\n", 1},
     {"converted, extra arguments ignored", {"t.tis=6"}, {"t.tis", "2x", "3.9", "ignored", "too"}, done, 0, "t.bmp"},
-    {"input shorter than the picture", {"t.tis=3"}, {"t.tis", "2", "2"}, done, 0, "t.bmp"},
+    // Missing records mean a wrong count or the wrong file: refused where a count below 1 is.
+    {"input shorter than the picture, old bitmap kept", {"t.tis=3", "t.bmp=2"}, {"t.tis", "2", "2"}, failed, 1},
+    {"last record cut short, no bitmap made", {"t.tis=4-cut"}, {"t.tis", "2", "2"}, failed, 1},
+    {"empty input, old bitmap kept", {"t.tis=0", "t.bmp=2"}, {"t.tis", "1", "1"}, failed, 1},
+    {"more records than the picture", {"t.tis=5"}, {"t.tis", "2", "2"}, done, 0, "t.bmp"},
+    // A picture given as tile data: refused before the output is touched.
+    {"a PNG, the bitmap beside it kept", {"level.png=png", "level.bmp=bmp"}, {"level.png", "6", "2"},
+     "level.png is not a tis file!\n", 1},
+    {"a bitmap of ours renamed", {"level.tis=bmp"}, {"level.tis", "2", "1"}, "level.tis is not a tis file!\n", 1},
+    {"a bitmap with a file size of 0", {"t.tis=bmp-nosize", "t.bmp=2"}, {"t.tis", "2", "1"}, "t.tis is not a tis file!\n", 1},
+    {"a bitmap named like its output", {"x.bmp=bmp"}, {"x.bmp", "2", "1"}, "x.bmp is not a tis file!\n", 1},
+    {"BM then no bitmap header", {"t.tis=BM1"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     // A count below 1 would make a bitmap of no pixels: refused after the output was opened.
     {"width not a number, old bitmap kept", {"t.tis=1", "t.bmp=2"}, {"t.tis", "abc", "1"}, failed, 1},
     {"width 0, no bitmap made", {"t.tis=1"}, {"t.tis", "0", "4"}, failed, 1},
@@ -222,19 +295,27 @@ const row posix_only[] = {
     {"disk full in the header", {"t.tis=1", "t.bmp=2"}, {"t.tis", "1", "1"}, failed, 1, "", 50},
     {"disk full in the last strip", {"t.tis=9"}, {"t.tis", "3", "3"}, failed, 1, "", 100000},
     {"killed in the last strip", {"t.tis=9", "t.bmp=2"}, {"t.tis", "3", "3"}, "", 128 + SIGXFSZ, "", 100000},
-    {"no memory for a block-row", {"t.tis=1", "t.bmp=2"}, {"t.tis", "100000", "1"}, failed, 1, "", RLIM_INFINITY, 1u << 30},
+    // The program starts in under 8 MB; a block-row 1000 blocks wide takes 17.4 MB.
+    {"no memory for a block-row", {"t.tis=1000", "t.bmp=2"}, {"t.tis", "1000", "1"}, failed, 1, "", RLIM_INFINITY, 16u << 20},
+    // Standard input, an empty pipe here: it cannot seek.
+    {"input is a pipe", {"p.tis->/dev/stdin"}, {"p.tis", "1", "1"}, failed, 1},
     {"permissions kept on replace", {"t.tis=1", "t.bmp=2:640"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     {"hard link separated", {"t.tis=1", "old.bmp=2", "t.bmp=>old.bmp"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
     {"failed run through a link", {"t.tis=1", "real.bmp=2", "t.bmp->real.bmp"}, {"t.tis", "-1", "1"}, failed, 1},
     {"link under the output name", {"t.tis=1", "real.bmp=2", "t.bmp->real.bmp"}, {"t.tis", "1", "1"}, done, 0, "real.bmp"},
     {"output leads to a device", {"t.tis=1", "t.bmp->/dev/null"}, {"t.tis", "1", "1"}, done, 0},
-    {"40 links under the output name", chain, {"t.tis", "1", "1"}, done, 0, "real.bmp"},
+    // 40 are followed, as many as the system follows; the 41st is a loop to it.
+    {"40 links under the output name", chain(40), {"t.tis", "1", "1"}, done, 0, "real.bmp"},
+    {"41 links under the output name", chain(41), {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1},
     {"dangling link under the output name", {"t.tis=1", "t.bmp->new.bmp"}, {"t.tis", "1", "1"}, done, 0, "new.bmp"},
     {"output is a symbolic link to the input", {"x.tis=1", "x.bmp->x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
     {"output is a hard link to the input", {"x.tis=1", "x.bmp=>x.tis"}, {"x.tis", "1", "1"}, is_input, 1},
     // The naming rule keeps the input's folders, which exist; only a link leads under a file.
     {"output name leads under a file", {"t.tis=1", "t.bmp->t.tis/x"}, {"t.tis", "1", "1"}, "Can't open output file: t.bmp\n", 1},
     {"bytes that are not UTF-8", {"caf\xff.tis=1"}, {"caf\xff.tis", "1", "1"}, done, 0, "caf\xff.bmp"},
+    // A rename cannot replace these: the finished bitmap is written into the file.
+    {"bind-mounted output", {"t.tis=1", "t.bmp=^2"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
+    {"another user's output in a sticky folder", {"t.tis=1", "t.bmp=2:666", "!nobody"}, {"t.tis", "1", "1"}, done, 0, "t.bmp"},
 };
 const row windows_only[] = {
     {"backslash folder", {"sub/t.tis=1"}, {"sub\\t.tis", "1", "1"}, done, 0, "sub/t.bmp"},
@@ -249,10 +330,11 @@ const row windows_only[] = {
 // quorvex-pack's rows: the picture is the first entry of the folder; a packed file must be
 // what the packing makes of it.
 const std::string pack_usage =
-    "Usage: quorvex-pack [--like <original tisfile>] [--threads N] [--] <picture> <tisfile>\n"
+    "Usage: quorvex-pack [--like <original tisfile>] [--threads N] [--force] [--] <picture> <tisfile>\n"
     "Note: the picture is a BMP or PNG whose width and height are multiples of 64 pixels\n"
     "Note: - as the picture reads standard input, - as the tisfile writes standard output\n";
 const std::string packed = "Tis file written: 2 x 1 blocks, 0 reduced to 256 colours\n";
+const std::string limits = " pixels, past the limit of 2097152 pixels wide and 1073741824 pixels in all\n";
 const row pack_every_build[] = {
     {"no arguments", {"p.bmp=bmp"}, {}, "Missing the picture and the tisfile\n" + pack_usage, 1},
     {"one argument", {"p.bmp=bmp"}, {"p.bmp"}, "Missing the tisfile\n" + pack_usage, 1},
@@ -266,6 +348,9 @@ const row pack_every_build[] = {
      "--threads takes a whole number from 1 up, not: 0\n" + pack_usage, 1},
     {"standard input read twice", {"p.bmp=bmp"}, {"--like", "-", "-", "t.tis"},
      "Standard input cannot be both the picture and the original\n" + pack_usage, 1},
+    {"an empty picture name", {"p.bmp=bmp"}, {"", "t.tis"}, "The picture's name is empty\n" + pack_usage, 1},
+    {"an empty tisfile name", {"p.bmp=bmp"}, {"p.bmp", ""}, "The tisfile's name is empty\n" + pack_usage, 1},
+    {"an empty original name", {"p.bmp=bmp"}, {"--like=", "p.bmp", "t.tis"}, "The original's name (--like) is empty\n" + pack_usage, 1},
     {"- is standard input, not the file", {"-=bmp"}, {"-", "t.tis"}, "standard input is not a BMP or PNG picture!\n", 1},
     {"missing picture", {}, {"no.bmp", "t.tis"}, "no.bmp: No such file or directory\n", 1},
     {"missing original", {"p.bmp=bmp"}, {"--like", "no.tis", "p.bmp", "t.tis"}, "no.tis: No such file or directory\n", 1},
@@ -280,6 +365,12 @@ const row pack_every_build[] = {
     {"output in a missing folder", {"p.bmp=bmp100x64"}, {"p.bmp", "no/t.tis"},
      "Can't open output file: no/t.tis: No such file or directory\n", 1},
     {"output is a folder", {"p.bmp=bmp", "o/"}, {"p.bmp", "o"}, "Can't open output file: o: Is a directory\n", 1},
+    // A picture under the tisfile's name is replaced only when asked: a slip of the tab key.
+    {"output is a BMP", {"p.bmp=bmp100x64", "old.bmp=bmp"}, {"p.bmp", "old.bmp"},
+     "old.bmp is a picture, not tile data; use --force to replace it anyway\n", 1},
+    {"output is a PNG", {"p.bmp=bmp", "mine.png=png"}, {"p.bmp", "mine.png"},
+     "mine.png is a picture, not tile data; use --force to replace it anyway\n", 1},
+    {"--force replaces a picture", {"p.bmp=bmp", "mine.png=png"}, {"--force", "p.bmp", "mine.png"}, packed, 0, "mine.png"},
     // Unchanged blocks are the original's records: written over it, the original stays as it was.
     {"output is the original", {"p.bmp=bmp", "t.tis=2"}, {"--like", "t.tis", "p.bmp", "t.tis"},
      "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours\n", 0},
@@ -289,12 +380,41 @@ const row pack_every_build[] = {
     // Tile data on standard output leaves the messages to standard error.
     {"- is a pipe", {"p.bmp=bmp"}, {"p.bmp", "-", "|"}, packed, 0, "|"},
     {"- appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "-", ">>all.tis"}, packed, 0, "all.tis"},
+    // The original is tile data as it was when the run began.
+    {"an original of 5121 bytes", {"p.bmp=bmp", "o.tis=1+1"}, {"--like", "o.tis", "p.bmp", "t.tis"},
+     "o.tis is not tile data: its 5121 bytes are not a whole number of 5120-byte records\n", 1},
+    {"a picture as the original", {"p.bmp=bmp", "o.bmp=bmp"}, {"--like", "o.bmp", "p.bmp", "t.tis"},
+     "o.bmp is a picture, not tile data: --like takes the tile file to follow\n", 1},
+    {"the original's records past the picture's kept", {"p.bmp=bmp", "o.tis=5"}, {"--like", "o.tis", "p.bmp", "t.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 3 records after them kept\n", 0, "t.tis"},
+    {"appended to the original, which grows by one output", {"p.bmp=bmp", "o.tis=4"}, {"--like", "o.tis", "p.bmp", "-", ">>o.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 2 records after them kept\n", 0, "o.tis"},
+    // Bombs: a size no real picture has, in a few bytes, refused before anything is read or made.
+    {"run-length 2^31 - 64 pixels wide", {"p.bmp=rle2147483584x64"}, {"p.bmp", "t.tis"}, "p.bmp is too large: 2147483584 x 64" + limits, 1},
+    {"run-length 2^31 - 64 pixels high", {"p.bmp=rle64x2147483584"}, {"p.bmp", "t.tis"}, "p.bmp is too large: 64 x 2147483584" + limits, 1},
 };
 const row pack_windows_only[] = {
     {"NUL", {"p.bmp=bmp"}, {"p.bmp", "NUL"}, packed, 0},
     {"nul:", {"p.bmp=bmp"}, {"p.bmp", "nul:"}, packed, 0},
 };
 const row pack_posix_only[] = {
+    // An original through a pipe is first copied whole, then checked and read as a file is.
+    {"a picture as the original through a pipe", {"p.bmp=bmp", "o.bmp=bmp"}, {"--like", "-", "p.bmp", "t.tis", "<o.bmp"},
+     "standard input is a picture, not tile data: --like takes the tile file to follow\n", 1},
+    {"an original of 5121 bytes through a pipe", {"p.bmp=bmp", "o.tis=1+1"}, {"--like", "-", "p.bmp", "t.tis", "<o.tis"},
+     "standard input is not tile data: its 5121 bytes are not a whole number of 5120-byte records\n", 1},
+    {"an original through a pipe, its records past the picture's kept", {"p.bmp=bmp", "o.tis=3"}, {"--like", "-", "p.bmp", "t.tis", "<o.tis"},
+     "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 1 records after them kept\n", 0, "t.tis"},
+    {"zeros without end through a pipe, in 1 GB", {"p.bmp=bmp"}, {"-", "t.tis", "<+zeros"}, "standard input is not a BMP or PNG picture!\n", 1, "",
+     RLIM_INFINITY, 1000000u << 10},
+    {"a picture and then zeros without end through a pipe", {"p.bmp=bmp"}, {"-", "t.tis", "<p.bmp+zeros"},
+     "standard input is too large: more than 1122304 bytes, the most a picture of 128 x 64 pixels takes\n", 1},
+    // A thread per core at most (100000 would take 84 MB of record slots), reading ahead on two
+    // cores; the next block-row's buffer (96 MiB) is had only where there is a next block-row.
+    {"a block-row 8192 blocks wide, on at most a thread per core, in 160 MiB", {"p.bmp=rle524288x64"}, {"--threads=100000", "p.bmp", "t.tis"},
+     "Tis file written: 8192 x 1 blocks, 0 reduced to 256 colours\n", 0, "t.tis", RLIM_INFINITY, 160u << 20},
+    {"no memory for a block-row", {"p.bmp=rle2097152x64", "t.tis=1"}, {"p.bmp", "t.tis"}, "p.bmp needs more memory than can be had\n", 1, "",
+     RLIM_INFINITY, 256u << 20},
     {"/dev/stdout is a pipe", {"p.bmp=bmp"}, {"p.bmp", "/dev/stdout", "|"}, packed, 0, "|"},
     {"/dev/stdout appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "/dev/stdout", ">>all.tis"}, packed, 0, "all.tis"},
     {"/dev/fd/N that is not open", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/9"}, "Can't open output file: /dev/fd/9: Bad file descriptor\n", 1},
@@ -304,16 +424,26 @@ const row pack_posix_only[] = {
      "Packing failed: t.tis: File too large\n", 1, "", 15000},
     {"output is a hard link to the picture", {"p.bmp=bmp", "h=>p.bmp"}, {"p.bmp", "h"},
      "Can't open output file: h (it is the input file)\n", 1},
+    // A rename cannot replace these: the finished tile data is written into the file.
+    {"bind-mounted output", {"p.bmp=bmp", "t.tis=^3"}, {"p.bmp", "t.tis"}, packed, 0, "t.tis"},
+    {"another user's output in a sticky folder", {"p.bmp=bmp", "t.tis=3:666", "!nobody"}, {"p.bmp", "t.tis"}, packed, 0, "t.tis"},
 };
 
-// What a successful row leaves under r.made: the reference's bitmap of the tile file, or the
-// packing of the picture.
-bytes made_by(const row& r, const fs::path& dir, bool pack) {
-    const bytes input = read_file(dir / r.folder[0].substr(0, r.folder[0].rfind('=')));
+// What a successful row leaves under r.made, from the files as they were before it ran: the
+// reference's bitmap of the tile file, or the packing of the picture, after the original
+// (--like) where there is one.
+bytes made_by(const row& r, const std::map<std::string, file_state>& before, bool pack) {
+    const bytes input = *before.at(r.folder[0].substr(0, r.folder[0].rfind('='))).content;
     if (!pack) return convert_bytes(reference_convert, input, std::stoi(r.args[1]), std::stoi(r.args[2])).file;
+    const auto like = std::find(r.args.begin(), r.args.end(), "--like");
     const unique_file in = temp_file_with(input), out{std::tmpfile()};
+    // An original read from standard input is the file fed to it ("<name").
+    const auto fed = std::find_if(r.args.begin(), r.args.end(), [](const std::string& arg) { return arg.starts_with('<'); });
+    const std::string original = like == r.args.end() ? "" : like[1] == "-" ? fed->substr(1) : like[1];
+    const unique_file model = original.empty() ? unique_file{} : temp_file_with(*before.at(original).content);
     picture pic;
-    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none && pack_blocks(pic, out.get()).failed == pack_stage::none);
+    EXPECT_TRUE(read_picture(in.get(), pic) == picture_problem::none &&
+                pack_blocks(pic, out.get(), {1, model.get(), {}}).failed == pack_stage::none);
     return read_all(out.get());
 }
 
@@ -321,8 +451,8 @@ bytes made_by(const row& r, const fs::path& dir, bool pack) {
 // or by their test build that writes through a named temporary file.
 void run_rows(std::span<const row> every, std::span<const row> posix, std::span<const row> windows, bool pack,
               bool named) {
-    std::string base = (fs::temp_directory_path() / "quorvex-test-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(base.data()));
+    const std::string base = fresh_folder().string();
+    ASSERT_FALSE(base.empty());
     write_file(fs::path(base) / "fresh", {});
     const fs::perms fresh = fs::status(fs::path(base) / "fresh").permissions();  // what a new file gets
     std::vector<row> rows(every.begin(), every.end());
@@ -333,27 +463,44 @@ void run_rows(std::span<const row> every, std::span<const row> posix, std::span<
         SCOPED_TRACE(r.situation);
         const fs::path dir = fs::path(base) / std::to_string(&r - rows.data());
         fs::create_directory(dir);
-        for (const std::string& entry : r.folder) lay_out(dir, entry);
+        std::vector<fs::path> mounted;
+        bool laid_out = true;
+        for (const std::string& entry : r.folder) laid_out = lay_out(dir, entry, mounted) && laid_out;
+        const bool as_nobody = std::find(r.folder.begin(), r.folder.end(), "!nobody") != r.folder.end();
+        const auto unmount = [&mounted] {
+            for (const fs::path& point : mounted) EXPECT_EQ(0, umount2(point.c_str(), 0)) << point;
+        };
+        if (!laid_out) {
+            std::cout << "Not run (needs root, and bind mounts for a mount): " << r.situation << '\n';
+            unmount();
+            continue;
+        }
         auto expected = snapshot(dir);
         std::vector<std::string> command = program(pack, named);
         std::string redirect;
         for (const std::string& arg : r.args) {
-            if (arg.starts_with('|') || arg.starts_with('>')) redirect = arg;
+            if (arg.starts_with('|') || arg.starts_with('>') || arg.starts_with('<')) redirect = arg;
             else command.push_back(windows_spelling(arg, dir));
         }
         bytes piped;
-        EXPECT_EQ(r.status, run_program(command, dir, dir.string() + ".log", redirect, piped, r.size_limit, r.memory_limit,
-                                        r.status == 128 + SIGXFSZ));
+        const int status = run_program(command, dir, dir.string() + ".log", redirect, piped, r.size_limit, r.memory_limit,
+                                       r.status == 128 + SIGXFSZ, as_nobody);
+        if (as_nobody && status == 126) {
+            std::cout << "Not run (the user nobody cannot reach the program here): " << r.situation << '\n';
+            continue;
+        }
+        EXPECT_EQ(r.status, status);
         const bytes log = read_file(dir.string() + ".log");
         std::string text(log.begin(), log.end());
         if (runs_other_build) text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
         EXPECT_EQ("Quorvex v1.0 by Velkaran\n" + windows_spelling(r.out, dir), text);
         if (r.made == "|") {
-            EXPECT_TRUE(made_by(r, dir, pack) == piped) << "the pipe holds what was made, and nothing else";
+            EXPECT_TRUE(made_by(r, expected, pack) == piped) << "the pipe holds what was made, and nothing else";
         } else if (!r.made.empty()) {
             // A replaced file keeps its permissions; appended data follows what was there.
+            const bytes added = made_by(r, expected, pack);
             file_state& made = expected[r.made];
-            bytes content = redirect.empty() ? bytes{} : made.content.value_or(bytes{}), added = made_by(r, dir, pack);
+            bytes content = redirect.empty() ? bytes{} : made.content.value_or(bytes{});
             content.insert(content.end(), added.begin(), added.end());
             made = {content, made.content ? made.permissions : fresh};
         }
@@ -361,6 +508,7 @@ void run_rows(std::span<const row> every, std::span<const row> posix, std::span<
         // A killed run that had to name its file at once leaves it; the README says so.
         if (named && r.status == 128 + SIGXFSZ) std::erase_if(after, [](const auto& e) { return e.first.find(".partial-") != std::string::npos; });
         EXPECT_TRUE(expected == after) << "files changed, or a partial output was left";
+        unmount();
     }
     fs::remove_all(base);
 }
@@ -379,28 +527,54 @@ TEST(EndToEnd, EveryRowLeavesWhatItSaysThroughANamedTemporaryFile) {
 // A script must not take a run whose outcome it could not be told for a success; the
 // complete bitmap stays.
 TEST(Run, UnwritableStandardOutputFailsButKeepsTheBitmap) {
-    write_file("unwritable-output.tis", tile_records(1));  // in the build's folder, where the tests run
-    fs::remove("unwritable-output.bmp");
-    const char* const argv[] = {"quorvex", "unwritable-output.tis", "1", "1"};
+    const fs::path folder = fresh_folder();
+    write_file(folder / "t.tis", tile_records(1));
+    const std::string input = (folder / "t.tis").string();
+    const char* const argv[] = {"quorvex", input.c_str(), "1", "1"};
     std::ostream nowhere(nullptr);  // every write fails, as on a full disk
     EXPECT_EQ(1, run(4, argv, nowhere));
-    EXPECT_EQ(12342u, fs::file_size("unwritable-output.bmp"));
+    EXPECT_EQ(12342u, fs::file_size(folder / "t.bmp"));
+    fs::remove_all(folder);
 }
 
-// Another run may finish the same new name while this one works: a failure leaves that file
-// alone, a success replaces it as if it had been there from the start.
-TEST(PendingOutput, AFileThatAppearedUnderTheNameGoesOnlyForAFinishedOutput) {
-    const fs::path name = "appeared-meanwhile.bmp";  // in the build's folder, where the tests run
-    for (const bool finished : {false, true}) {
+// What another program may do to the name while a run works: a file that appears under a new
+// name goes only for a finished output, as if it had been there from the start; a temporary
+// name in use is passed over; a file mounted on the name, which a rename cannot replace, is
+// written into, and one mounted there when the output was opened is the one written into.
+TEST(PendingOutput, OnlyAFinishedOutputTakesTheNameWhateverHappensToItMeanwhile) {
+    const fs::path folder = fresh_folder(), name = folder / "t.bmp", mounted = folder / "mounted.bmp";
+    const fs::path taken = folder / (".t.bmp.partial-" + std::to_string(getpid()) + "-0");
+    const bytes ours{'o', 'u', 'r', 's'}, theirs{'t', 'h', 'e', 'i', 'r', 's'};
+    enum class meanwhile { appears, temporary_name_taken, mounted_on, unmounted };
+    const auto mount_on_name = [&] {
+        write_file(mounted, theirs);
+        if (geteuid() == 0 && mount(mounted.c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0) return true;
+        std::cout << "Not run (needs root and bind mounts): a file mounted on the name\n";
+        return false;
+    };
+    for (const auto& [what, finished] : {std::pair{meanwhile::appears, false}, std::pair{meanwhile::appears, true},
+                                         std::pair{meanwhile::temporary_name_taken, true}, std::pair{meanwhile::mounted_on, true},
+                                         std::pair{meanwhile::unmounted, true}}) {
+        SCOPED_TRACE(static_cast<int>(what));
         fs::remove(name);
+        if (what != meanwhile::appears) write_file(name, theirs);
+        if (what == meanwhile::temporary_name_taken) write_file(taken, theirs);
+        if (what == meanwhile::unmounted && !mount_on_name()) continue;
         {
             pending_output output = pending_output::create(name.string());
             ASSERT_TRUE(output && std::fputs("ours", output.get()) >= 0);
-            write_file(name, {'t', 'h', 'e', 'i', 'r', 's'});
+            if (what == meanwhile::appears) write_file(name, theirs);
+            if (what == meanwhile::mounted_on && !mount_on_name()) continue;
+            EXPECT_TRUE(what != meanwhile::unmounted || umount2(name.c_str(), MNT_DETACH) == 0);
             EXPECT_EQ(finished, finished && output.keep());
         }
-        EXPECT_TRUE(read_file(name) == (finished ? bytes{'o', 'u', 'r', 's'} : bytes{'t', 'h', 'e', 'i', 'r', 's'}));
+        const bool into_mounted = what == meanwhile::mounted_on || what == meanwhile::unmounted;
+        EXPECT_TRUE(what != meanwhile::mounted_on || umount2(name.c_str(), 0) == 0);
+        EXPECT_TRUE(read_file(name) == (finished && !into_mounted ? ours : theirs));
+        EXPECT_TRUE(!into_mounted || read_file(mounted) == ours) << "the mounted file was written into";
+        EXPECT_TRUE(what != meanwhile::temporary_name_taken || read_file(taken) == theirs) << "a name in use was taken";
     }
+    fs::remove_all(folder);
 }
 
 TEST(PendingOutput, SaysWhyANameWasRefused) {

@@ -30,10 +30,10 @@ bytes two_colour_record(unsigned char a, unsigned char b, std::array<unsigned ch
     return record;
 }
 
-// Eight records of random palettes, fourth bytes and all, then 100 bytes: in odd records
-// entries 64 to 127 repeat 0 to 63; records 2 and 5 use only entries 0 to 99, the rest noise.
+// Eight records of random palettes, fourth bytes and all: in odd records entries 64 to 127
+// repeat 0 to 63; records 2 and 5 use only entries 0 to 99, the rest noise.
 bytes random_records() {
-    bytes data(8 * 5120 + 100);
+    bytes data(8 * 5120);
     for (std::uint32_t i = 0, r = 0, at = 0, state = 17; i < data.size(); r = ++i / 5120, at = i % 5120) {
         state = state * 1664525U + 1013904223U;
         data[i] = static_cast<unsigned char>(at >= 1024 ? (state >> 24) % (r % 3 == 2 ? 100 : 256) : r % 2 == 1 && at - 256 < 256 ? data[i - 256] : state >> 24);
@@ -58,15 +58,17 @@ void paint(bytes& bitmap, const bytes& tiles, std::size_t width, std::size_t blo
     }
 }
 
-enum class original { none, followed, replaced };
+// Packed without an original, after one, over it, or after its own packing of the picture.
+enum class original { none, followed, replaced, own_output };
 
 }  // namespace
 
 // A row packs `picture`, or else `tiles` converted at width x height, one block edited, after
 // the original (`tiles`, or its first `model_bytes`) or without one. The packing must convert
 // back to the picture unless a block was reduced; after an original, exactly the edited
-// block's record differs from it, in at most `bytes_changed` bytes, and the original's bytes
-// past the picture's records follow. `packed_as`, if given, is the whole output.
+// block's record differs from it, in at most `bytes_changed` bytes (none after its own
+// packing), and the original's records past the picture's follow. `packed_as`, if given, is
+// the whole output.
 TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
     const bytes randoms = random_records();
     // The picture decoder keeps colour tables in 256 slots and leaves those past a short table
@@ -76,7 +78,8 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
     short_table.insert(short_table.end(), {10, 20, 30, 0, 40, 50, 60, 0});
     for (std::size_t i = 0; i < 4096; ++i) short_table.push_back(i % 64 >= 32 ? 200 : 0);
     const bytes black_past_table = two_colour_record(0, 1, {10, 20, 30, 0}, {0, 0, 0, 0});
-    const std::string plain = "0 reduced to 256 colours", six = "5 unchanged, 1 changed, 0 reduced to 256 colours";
+    const std::string plain = "0 reduced to 256 colours", kept = ", 2 records after them kept";
+    const std::string six = "5 unchanged, 1 changed, 0 reduced to 256 colours" + kept;
     const struct {
         const char* name;
         bytes tiles;
@@ -92,15 +95,16 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
         {"regression: an index past a short colour table is black", black_past_table, 1, 1, plain, original::none, edit::none, 0, SIZE_MAX, SIZE_MAX, {}, short_table},
         {"a picture decoded red first, after the original", black_past_table, 1, 1, "1 unchanged, 0 changed, 0 reduced to 256 colours",
          original::followed, edit::none, 0, SIZE_MAX, SIZE_MAX, {}, short_table},
-        {"untouched after the original, its tail kept", randoms, 3, 2, "6 unchanged, 0 changed, 0 reduced to 256 colours", original::followed},
+        {"untouched after the original, its tail kept", randoms, 3, 2, "6 unchanged, 0 changed, 0 reduced to 256 colours" + kept, original::followed},
         {"a square in repeated palette colours", randoms, 3, 2, six, original::followed, edit::palette_colours, 1, SIZE_MAX, 256},
         {"new colours on a block with spare entries", randoms, 3, 2, six, original::followed, edit::new_colours, 2, SIZE_MAX, 256 + 64 * 3},
         {"new colours where only repeats can give way", randoms, 3, 2, six, original::followed, edit::new_colours, 3, SIZE_MAX, 256 + 64 * 3 + 1024},
-        {"new colours where nothing can give way", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours", original::followed, edit::new_colours, 4},
-        {"a photograph over a block", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours", original::followed, edit::photograph, 0},
+        {"new colours where nothing can give way", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours" + kept, original::followed, edit::new_colours, 4},
+        {"a photograph over a block", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours" + kept, original::followed, edit::photograph, 0},
+        {"a photograph packed again after its own packing", randoms, 3, 2, "6 unchanged, 0 changed, 1 reduced to 256 colours" + kept, original::own_output, edit::photograph, 0},
         {"the output replaces the original", randoms, 3, 2, six, original::replaced, edit::new_colours, 5, SIZE_MAX, 256 + 64 * 3},
         {"an original shorter than the picture", randoms, 3, 2, "4 unchanged, 0 changed, 0 reduced to 256 colours, 2 with no original record",
-         original::followed, edit::none, 0, 4 * 5120 + 100},
+         original::followed, edit::none, 0, 4 * 5120},
     };
     std::string dir = (std::filesystem::temp_directory_path() / "quorvex-pack-XXXXXX").string();
     ASSERT_NE(nullptr, mkdtemp(dir.data()));
@@ -112,6 +116,12 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
         const bytes model(r.tiles.begin(), r.tiles.begin() + static_cast<std::ptrdiff_t>(std::min(r.model_bytes, r.tiles.size())));
         write_file(picture, r.picture.empty() ? bitmap : r.picture);
         write_file(old, model);
+        if (r.like == original::own_output) {  // the original becomes the picture's packing after it
+            const char* const first[] = {"quorvex-pack", "--like", old.c_str(), picture.c_str(), old.c_str()};
+            std::ostringstream ignored;
+            EXPECT_EQ(0, pack_run(5, first, {ignored, ignored, false}));
+        }
+        const bytes followed = read_file(old);
         const char* const argv[] = {"quorvex-pack", "--like", old.c_str(), picture.c_str(), r.like == original::replaced ? old.c_str() : made.c_str()};
         const int skip = r.like == original::none ? 2 : 0;  // then argv[2] stands in for the program's name
         std::ostringstream out, err;
@@ -120,12 +130,12 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
         const bytes tiles = read_file(argv[4]);
         const std::size_t blocks = static_cast<std::size_t>(r.width) * static_cast<std::size_t>(r.height), packed = blocks * 5120;
         EXPECT_TRUE(bytes(tiles.begin() + static_cast<std::ptrdiff_t>(std::min(packed, tiles.size())), tiles.end()) ==
-                    (r.like == original::none || model.size() < packed ? bytes() : bytes(model.begin() + static_cast<std::ptrdiff_t>(packed), model.end())));
+                    (r.like == original::none || model.size() < packed ? bytes() : bytes(followed.begin() + static_cast<std::ptrdiff_t>(packed), followed.end())));
         EXPECT_EQ(r.says.find("1 reduced") == std::string::npos, bitmap == convert_bytes(convert_blocks, tiles, r.width, r.height).file);
         for (std::size_t k = 0; r.like != original::none && k < blocks && (k + 1) * 5120 <= model.size(); ++k) {
             const auto at = [k](const bytes& b) { return b.begin() + static_cast<std::ptrdiff_t>(k * 5120); };
-            const std::size_t differ = std::inner_product(at(tiles), at(tiles) + 5120, at(model), std::size_t{0}, std::plus<>(), std::not_equal_to<>());
-            EXPECT_TRUE(k == r.block && r.what != edit::none ? differ > 0 && differ <= r.bytes_changed : differ == 0) << "record " << k << ": " << differ;
+            const std::size_t differ = std::inner_product(at(tiles), at(tiles) + 5120, at(followed), std::size_t{0}, std::plus<>(), std::not_equal_to<>());
+            EXPECT_TRUE(k == r.block && r.what != edit::none && r.like != original::own_output ? differ > 0 && differ <= r.bytes_changed : differ == 0) << "record " << k << ": " << differ;
         }
         EXPECT_TRUE(r.packed_as.empty() || r.packed_as == tiles);
     }

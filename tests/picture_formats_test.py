@@ -127,6 +127,13 @@ def run_length(data, runs, compression):
     return out
 
 
+def no_end_mark(data):
+    # Run-length data that ends with the last pixel of the last row: its row end and the
+    # bitmap's end left out.
+    assert data.endswith(b"\0\0\0\1")
+    return run_length(data, data[u32(data, 10):-4], u32(data, 30))
+
+
 def header(size, compression=None):
     # The 124-byte header cut to `size` bytes; a 40-byte one keeps the three masks after it.
     def edit(data):
@@ -165,6 +172,7 @@ ROWS = [
     ("BMP 8-bit", C256, magick("-type", "palette", "-compress", "none", "BMP3"), None, ("BMP", 40, 8, False, 0)),
     ("BMP 8-bit RLE", C256, PALETTE_BMP3, None, ("BMP", 40, 8, False, 1)),
     ("BMP 8-bit RLE by hand: moves, odd literals", C256, PLAIN_BMP3, rle8, ("BMP", 40, 8, False, 1)),
+    ("BMP 8-bit RLE, no end mark after the last row", C256, PALETTE_BMP3, no_end_mark, ("BMP", 40, 8, False, 1)),
     ("BMP 8-bit, 200 colours", colours(200), PLAIN_BMP3, None, ("BMP", 40, 8, False, 0)),
     ("BMP 8-bit, 12-byte header", C256, magick("-type", "palette", "BMP2"), None, ("BMP", 12, 8, False, 0)),
     ("BMP 24-bit, 12-byte header", C256, magick("-type", "truecolor", "BMP2"), None, ("BMP", 12, 24, False, 0)),

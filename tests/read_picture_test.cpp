@@ -45,6 +45,13 @@ bytes two_colour_records() {
     return records;
 }
 bytes plain() { return bmp(8, 0, two_colours, bytes(4096, 1)); }
+// Every row of a 64 x 64 picture a run of entry 1 ending its row, but the last: its run ends the data.
+bytes full_rows() {
+    bytes stream;
+    for (int row = 0; row < 64; ++row) stream.insert(stream.end(), {64, 1, 0, 0});
+    stream.resize(stream.size() - 2);
+    return stream;
+}
 bytes run_length(const bytes& stream, std::int32_t height = 64) { return bmp(8, 1, two_colours, stream, height); }
 bytes edited(bytes data, std::size_t at, std::uint32_t value, std::size_t size = 4) {
     put(data, at, value, size);
@@ -114,6 +121,11 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
     const std::string png_too_large =
         " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded when interlaced";
     const std::string png_cut_short = " is cut short: its PNG data ends early";
+    const std::string limits = " pixels, past the limit of 2097152 pixels wide and 1073741824 pixels in all";
+    const bytes ended = run_length({0, 1}), alpha_masks = edited(edited(bmp(32, 6, {}, {}), 10, 70), 28, 32, 2);
+    bytes full_and_a_byte = full_rows(), last_half = full_rows();
+    full_and_a_byte.push_back(0);
+    last_half[last_half.size() - 2] = 32;
     const struct {
         const char* name;
         bytes file;
@@ -128,6 +140,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"cut in the header size", cut(plain(), 16), " is cut short: its header needs 18 bytes, 16 present"},
         {"cut after the header size", cut(plain(), 18), " is cut short: its header needs 54 bytes, 18 present"},
         {"cut in the masks", cut(masks, 60), " is cut short: its header needs 66 bytes, 60 present"},
+        {"cut in the masks with alpha", cut(alpha_masks, 66), " is cut short: its header needs 70 bytes, 66 present"},
         {"cut in the colour table", cut(edited(plain(), 10, 1078), 154), " is cut short: its colour table needs 1024 bytes, 100 present"},
         {"headers alone", bmp(24, 0, {}, {}), " is cut short: 12288 bytes of pixel rows, 0 present"},
         {"cut in the pixel rows", cut(plain(), 62 + 4000), " is cut short: 4096 bytes of pixel rows, 4000 present"},
@@ -138,7 +151,15 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"negative width", edited(plain(), 18, 0xFFFFFFC0U), " has a width or height out of range: -64 x 64"},
         {"height of no positive counterpart", edited(plain(), 22, 0x80000000U), " has a width or height out of range: 64 x -2147483648"},
         {"two planes", edited(plain(), 26, 2, 2), " has 2 planes; a picture has 1"},
-        {"unknown compression", edited(plain(), 30, 4), " has an unknown compression: 4"},
+        {"JPEG compression", edited(plain(), 30, 4), " has an unknown compression: 4"},
+        {"PNG compression", edited(plain(), 30, 5), " has an unknown compression: 5"},
+        {"compression past the known ones", edited(plain(), 30, 7), " has an unknown compression: 7"},
+        {"run-length 2^31 - 64 pixels wide", edited(ended, 18, 0x7FFFFFC0U), " is too large: 2147483584 x 64" + limits},
+        {"run-length 2^31 - 64 pixels high", edited(ended, 22, 0x7FFFFFC0U), " is too large: 64 x 2147483584" + limits},
+        {"a block wider than the limit", edited(ended, 18, (1U << 21) + 64), " is too large: 2097216 x 64" + limits},
+        {"as wide as the limit", edited(ended, 18, 1U << 21), "", picture_problem::none},
+        {"a block-row more than the limit in all", edited(ended, 22, (1U << 24) + 64), " is too large: 64 x 16777280" + limits},
+        {"as many pixels as the limit", edited(ended, 22, 1U << 24), "", picture_problem::none},
         {"16 bits run-length", edited(run_length({}), 28, 16, 2), " has 16 bits per pixel, which its compression does not allow"},
         {"unknown header size", edited(plain(), 14, 64), " has a header of an unknown size: 64 bytes"},
         {"top-down run-length", run_length({0, 1}, -64), " is top-down and run-length encoded, which a BMP cannot be"},
@@ -150,6 +171,9 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"run-length, a move past the row", run_length({0, 2, 65, 0}), past_row},
         {"run-length, a move past the top", run_length({0, 2, 0, 65}), past_row},
         {"run-length, a whole row then the end", run_length({64, 1, 0, 1}), "", picture_problem::none},
+        {"run-length, every row and no end mark", run_length(full_rows()), "", picture_problem::none},
+        {"run-length, every row and a byte", run_length(full_and_a_byte), run_length_ends},
+        {"run-length, the last row half full", run_length(last_half), run_length_ends},
         {"run-length, a move to the row's end and the top", run_length({0, 2, 64, 64}), "", picture_problem::none},
         {"a BMP through a pipe", plain(), "", picture_problem::none, true},
         {"a BMP through a pipe, cut short", cut(plain(), 62 + 4000), " is cut short: 4096 bytes of pixel rows, 4000 present", picture_problem::refused, true},
@@ -166,6 +190,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"PNG whose IDAT claims 16 MiB more than the file holds", edited(png(), 33, 1, 1), png_cut_short},
         {"PNG past 2^20 pixels wide", png(1U << 21), png_too_large},
         {"interlaced PNG just past 1 GiB decoded", png(1U << 20, 384, 1), png_too_large},
+        {"PNG past the limit in all", png(1U << 20, 1088), " is too large: 1048576 x 1088" + limits},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,6 +217,7 @@ TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
     const bytes counted = edited(bmp(8, 0, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0}, bytes(4096, 2)), 46, 2);
     const bytes short_table = bmp(8, 0, two_colours, bytes(4096, 200));
     const bytes ended = run_length({64, 1, 0, 1}, 128), no_blue = bmp(32, 3, {0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 0, 0}, bytes(16384, 255));
+    const bytes unmarked = run_length(full_rows());
     const bytes quorvex_bitmap = convert_bytes(convert_blocks, two_colour_records(), 2, 1).file, grey = png();
     const struct {
         const char* name;
@@ -211,6 +237,7 @@ TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
         {"after the run", moved, 0, 60, 8, "10,20,30"},
         {"past the bitmap's end", moved, 0, 0, 0, "10,20,30"},
         {"a block-row wholly past the bitmap's end", ended, 0, 0, 0, "10,20,30"},
+        {"the last row's end, with no end mark", unmarked, 0, 0, 63, "40,50,60"},
         {"masks, one of them empty", no_blue, 0, 0, 0, "0,255,255"},
         {"index past the colour count", counted, 0, 0, 0, "0,0,0"},
         {"index past the table before the pixels", short_table, 0, 0, 0, "0,0,0"},

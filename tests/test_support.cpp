@@ -41,30 +41,39 @@ void write_file(const std::filesystem::path& path, const bytes& content) {
     if (file && !content.empty()) (void)std::fwrite(content.data(), 1, content.size(), file.get());
 }
 
-conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
-                         std::int32_t width, std::int32_t height) {
+conversion convert_bytes(file_converter converter, const bytes& input, std::int32_t width, std::int32_t height) {
     const unique_file in = temp_file_with(input), out{std::tmpfile()};
     const bool ok = converter(in.get(), out.get(), width, height);
     return {ok, read_all(out.get())};
 }
 
+conversion convert_bytes(stream_converter converter, const bytes& input, std::int32_t width, std::int32_t height) {
+    conversion result{false, {}};
+    byte_source source = byte_source::memory(input);
+    byte_sink sink = byte_sink::memory(result.file);
+    result.ok = converter(source, sink, width, height);
+    return result;
+}
+
 bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks, std::int32_t height_blocks) {
     const auto size = plan_bitmap(width_blocks, height_blocks);
-    if (!size || !write_bitmap_header(out, *size)) return false;
+    byte_sink header = byte_sink::file(out);
+    if (!size || !write_bitmap_header(header, *size)) return false;
     const std::int64_t width = width_blocks;
     const std::size_t row_bytes = static_cast<std::size_t>(width) * 64 * 3;
     bytes strip(size->has_rows ? row_bytes * 64 : 0);
     std::array<unsigned char, 1024> palette{};
-    int index = 0;
     for (std::int64_t row = size->has_rows ? height_blocks - 1 : -1; row >= 0; --row) {
         for (std::int64_t column = 0; column < width; ++column) {
-            (void)fseeko(in, static_cast<off_t>((row * width + column) * 5120), SEEK_SET);
-            // A short read keeps the palette bytes read before it, on purpose.
-            [[maybe_unused]] const std::size_t read = std::fread(palette.data(), 1, palette.size(), in);
+            // Every record must be there whole.
+            if (fseeko(in, static_cast<off_t>((row * width + column) * 5120), SEEK_SET) != 0 ||
+                std::fread(palette.data(), 1, palette.size(), in) != palette.size()) {
+                return false;
+            }
             for (std::size_t y = 0; y < 64; ++y) {
                 for (std::size_t x = 0; x < 64; ++x) {
-                    const int got = std::fgetc(in);
-                    if (got != EOF) index = got;
+                    const int index = std::fgetc(in);
+                    if (index == EOF) return false;
                     // Index row y is the strip's pixel row 63 - y: the bitmap is stored bottom-up.
                     const std::size_t at = (63 - y) * row_bytes + (static_cast<std::size_t>(column) * 64 + x) * 3;
                     for (std::size_t c = 0; c < 3; ++c) strip[at + c] = palette[static_cast<std::size_t>(index) * 4 + c];

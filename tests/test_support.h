@@ -10,6 +10,9 @@
 #include <memory>
 #include <vector>
 
+#include "streams/byte_sink.h"
+#include "streams/byte_source.h"
+
 namespace quorvex {
 
 using bytes = std::vector<unsigned char>;
@@ -31,11 +34,13 @@ bytes read_all(std::FILE* file);
 bytes read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const bytes& content);
 
-/// What `converter` (convert_blocks or reference_convert) writes of `input` at width x height
-/// blocks, and whether it said it succeeded.
+/// What `converter` writes of `input` at width x height blocks, and whether it said it
+/// succeeded: reference_convert through temporary files, convert_blocks through memory.
 struct conversion { bool ok; bytes file; };
-conversion convert_bytes(bool (*converter)(std::FILE*, std::FILE*, std::int32_t, std::int32_t), const bytes& input,
-                         std::int32_t width, std::int32_t height);
+using file_converter = bool (*)(std::FILE*, std::FILE*, std::int32_t, std::int32_t);
+using stream_converter = bool (*)(byte_source&, byte_sink&, std::int32_t, std::int32_t);
+conversion convert_bytes(file_converter converter, const bytes& input, std::int32_t width, std::int32_t height);
+conversion convert_bytes(stream_converter converter, const bytes& input, std::int32_t width, std::int32_t height);
 
 /// The fuzz targets' assertion: a fault ends the run where the fuzzer sees it.
 inline void check(bool holds) {
@@ -44,9 +49,8 @@ inline void check(bool holds) {
 
 /// The conversion done the slow, obvious way, as the tests' reference and the benchmark's
 /// baseline: the header from plan_bitmap, then per tile record one seek and one palette read,
-/// then one library call per index byte, each pixel placed by its coordinates. Where the input
-/// runs short, palette bytes and the index keep the last values read. False when the sizes are
-/// refused or a write fails.
+/// then one library call per index byte, each pixel placed by its coordinates. False when the
+/// sizes are refused, a record is missing or cut short (after some output), or a write fails.
 [[nodiscard]] bool reference_convert(std::FILE* in, std::FILE* out, std::int32_t width_blocks,
                                      std::int32_t height_blocks);
 
