@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Quality of the block colour reduction next to pngquant and ImageMagick, on photographs.
 #
-#   cmake -B build && cmake --build build --target reduce_blocks
+#   cmake -B build -DQUORVEX_BENCH=ON && cmake --build build -j2 --target reduce_blocks
 #   /usr/bin/python3 bench/reduce_blocks.py build/bench/reduce_blocks
 #
 # Every picture is cut to a multiple of 64 x 64, and every 64 x 64 block is reduced to 256
@@ -24,8 +24,10 @@ def install_missing():
         ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True, text=True).stdout
         != "install ok installed"]
     if missing:
-        subprocess.run(["apt-get", "install", "-y", "--no-install-recommends", *missing], check=True,
-                       env={**os.environ, "DEBIAN_FRONTEND": "noninteractive"})
+        # One line naming what is missing when it cannot be installed, not a traceback.
+        if subprocess.run(["apt-get", "install", "-y", "--no-install-recommends", *missing],
+                          env={**os.environ, "DEBIAN_FRONTEND": "noninteractive"}).returncode != 0:
+            sys.exit(f"reduce_blocks.py: needs {' '.join(missing)}, which apt-get could not install")
 
 
 def blocks_of(picture):
@@ -59,6 +61,8 @@ def main():
     if len(sys.argv) < 2:
         sys.exit("usage: reduce_blocks.py <path of the reduce_blocks driver>")
     driver = os.path.abspath(sys.argv[1])
+    if not os.access(driver, os.X_OK):
+        sys.exit(f"reduce_blocks.py: no {driver}: cmake -B build -DQUORVEX_BENCH=ON && cmake --build build --target reduce_blocks")
     install_missing()
     import numpy
     import skimage

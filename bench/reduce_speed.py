@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Speed of the block colour reduction per core, and of packing on several threads.
 #
-#   cmake -B build && cmake --build build -j2 --target reduce_blocks pack_threads
+#   cmake -B build -DQUORVEX_BENCH=ON && cmake --build build -j2 --target reduce_blocks pack_threads
 #   /usr/bin/python3 bench/reduce_speed.py build [RUNS]
 #
 # Reduces every 64 x 64 block of four photographs from Debian's python3-skimage, of a painted
@@ -11,12 +11,15 @@
 # thread (median of RUNS, 5 by default). Then packs the crafted picture (2048 x 2048, every
 # block reduced) with build/bench/pack_threads on 1, 2 and 7 threads: wall and processor
 # time, and a check that every run wrote the same bytes. Not run by CTest.
+import importlib.util
 import os
 import subprocess
 import sys
 import tempfile
 
 SIDE = 64
+# The modules this needs, with the Debian packages that give them to /usr/bin/python3.
+MODULES = [("numpy", "python3-numpy"), ("PIL", "python3-pil"), ("skimage", "python3-skimage")]
 PHOTOS = ["astronaut.png", "coffee.png", "motorcycle_left.png", "ihc.png"]
 
 
@@ -73,6 +76,13 @@ def main():
         sys.exit("usage: reduce_speed.py <build folder> [runs]")
     build = os.path.abspath(sys.argv[1])
     runs = sys.argv[2] if len(sys.argv) > 2 else "5"
+    # One line naming what is missing, not a traceback from deep inside.
+    missing = [package for module, package in MODULES if importlib.util.find_spec(module) is None]
+    if missing:
+        sys.exit(f"reduce_speed.py: {sys.executable} lacks {', '.join(missing)} (apt-get install {' '.join(missing)})")
+    for tool in ("reduce_blocks", "pack_threads"):
+        if not os.access(os.path.join(build, "bench", tool), os.X_OK):
+            sys.exit(f"reduce_speed.py: no {build}/bench/{tool}: cmake -B {sys.argv[1]} -DQUORVEX_BENCH=ON && cmake --build {sys.argv[1]} --target {tool}")
     from PIL import Image
     pictures = [*photographs(), ("painted", painted()), ("crafted", crafted())]
     print(f"{'picture':18} {'pixels':>9} {'Mpx/s':>7}")
