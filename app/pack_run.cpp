@@ -89,6 +89,12 @@ int pack_picture(pack_job& job, pending_output& output, stdio_file& model_owner)
         packed.error = output.error();
     }
     job.progress.clear();
+    // A PNG is checked as it is decoded: damage found on the way refuses it as it would have
+    // been refused at the start, and the output stays as it was.
+    if (packed.failed == pack_stage::picture && !pic.refusal.empty()) {
+        say(job.log, picture_name, pic.refusal);
+        return exit_status::failure;
+    }
     if (packed.failed != pack_stage::none) {
         say(job.log, packing_failed_line(packed, picture_name,
                                          shown_name(job.command.like.value_or(""), pack_messages::standard_input),

@@ -9,6 +9,8 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(mingw_prefix x86_64-w64-mingw32)
 # The posix-thread variant: its libstdc++ has the complete C++20 library on every Debian release.
 find_program(CMAKE_CXX_COMPILER NAMES ${mingw_prefix}-g++-posix ${mingw_prefix}-g++ REQUIRED)
+# C for libspng, built from source with this file by tools/build_libspng.sh.
+find_program(CMAKE_C_COMPILER NAMES ${mingw_prefix}-gcc-posix ${mingw_prefix}-gcc REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${mingw_prefix}-windres REQUIRED)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${mingw_prefix})

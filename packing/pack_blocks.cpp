@@ -348,7 +348,7 @@ struct read_row {
 class row_ahead {
 public:
     /// Reads block-row `index` into `buffer` on the calling thread.
-    void read(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
+    void read(picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
         errno = 0;
         // What escaped the reading thread would end the program: take() throws it instead.
         try {
@@ -361,7 +361,7 @@ public:
     }
 
     /// Reads it on a thread of its own, or on the calling thread when the system gives none.
-    void start(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
+    void start(picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
         try {
             reader_ = joining_thread([this, &pic, index, &buffer] { read(pic, index, buffer); });
         } catch (const std::system_error&) {
@@ -384,7 +384,7 @@ private:
 
 }  // namespace
 
-pack_result pack_blocks(const picture& pic, byte_sink& out, const pack_settings& settings) {
+pack_result pack_blocks(picture& pic, byte_sink& out, const pack_settings& settings) {
     pack_result result;
     const auto fail = [&result](pack_stage stage) {
         result.failed = stage;

@@ -42,8 +42,9 @@ struct pack_result {
 /// of a block-row are packed on `settings.threads` threads, the calling thread among them,
 /// which alone writes, while the next block-row is read on a thread of its own (with one
 /// thread, all on the calling one); the bytes are the same whatever the number. The first
-/// failed read or write ends the run. Never opens or closes a file. A lack of memory on any
-/// thread is thrown on the calling one (std::bad_alloc), once no other thread works.
-[[nodiscard]] pack_result pack_blocks(const picture& pic, byte_sink& out, const pack_settings& settings = {});
+/// failed read or write ends the run; a PNG found damaged on the way leaves pic.refusal saying
+/// why. `pic` is read once. Never opens or closes a file. A lack of memory on any thread is
+/// thrown on the calling one (std::bad_alloc), once no other thread works.
+[[nodiscard]] pack_result pack_blocks(picture& pic, byte_sink& out, const pack_settings& settings = {});
 
 }  // namespace quorvex

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
-#include <limits>
+#include <cstdint>
 #include <span>
 
 #include "conversion/block_geometry.h"
@@ -11,41 +10,16 @@
 #include "packing/picture_limits.h"
 #include "packing/refusals.h"
 
-// The PNG decoder is built here and nowhere else, for PNG alone, without file access of its
-// own (the caller opens the file). A side past 2^20 pixels is refused before any allocation;
-// the decoder also refuses pictures of more than 1 GiB decoded.
-#define STBI_NO_STDIO
-#define STBI_ONLY_PNG
-#define STBI_NO_LINEAR
-#define STBI_MAX_DIMENSIONS (1 << 20)
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
-
 namespace quorvex {
 
 namespace {
 
-constexpr int rgb_channels = 3;
 constexpr std::array<unsigned char, 8> png_signature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-// The signature, then the header chunk: its length, its name, then width and height.
-constexpr std::uint64_t png_sizes_end = 24;
-constexpr std::uint32_t png_largest_side = STBI_MAX_DIMENSIONS;
-
-std::uint32_t big_endian(std::span<const unsigned char> data, std::size_t at) {
-    return std::uint32_t{data[at]} << 24 | std::uint32_t{data[at + 1]} << 16 | std::uint32_t{data[at + 2]} << 8 |
-           std::uint32_t{data[at + 3]};
-}
-
-int read_bytes(void* file, char* data, int size) {
-    return static_cast<int>(std::fread(data, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(file)));
-}
-
-// The decoder skips forward only, within a chunk; a failed seek shows as a short read afterwards.
-void skip_bytes(void* file, int count) { (void)std::fseek(static_cast<std::FILE*>(file), count, SEEK_CUR); }
-
-int at_end(void* file) { return std::feof(static_cast<std::FILE*>(file)); }
-
-constexpr stbi_io_callbacks file_callbacks{read_bytes, skip_bytes, at_end};
+// A block-row of a wider PNG would need more than 192 MiB; an interlaced picture is held
+// decoded whole, 3 bytes a pixel.
+constexpr std::uint32_t png_largest_side = std::uint32_t{1} << 20;
+constexpr std::uint64_t png_interlaced_bytes = std::uint64_t{1} << 30;
+constexpr std::uint64_t rgb_channels = 3;
 
 // The size of `in`, a seekable file, which is left at its start; nothing for a pipe.
 std::optional<std::uint64_t> seekable_size(std::FILE* in) {
@@ -55,42 +29,23 @@ std::optional<std::uint64_t> seekable_size(std::FILE* in) {
     return static_cast<std::uint64_t>(end);
 }
 
-// What `in` holds, added to `into` until that holds `most` bytes or `in` ends; false on a read error.
-bool read_up_to(std::FILE* in, std::vector<unsigned char>& into, std::uint64_t most) {
-    std::array<unsigned char, 1 << 16> chunk;
-    while (into.size() < most) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), most - into.size()));
-        const std::size_t got = std::fread(chunk.data(), 1, want, in);
-        into.insert(into.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-        if (got < want) break;
-    }
-    return std::ferror(in) == 0;
-}
-
-// A picture from a pipe, of which only the headers are held so far, is held whole now: up to
-// the most bytes a picture of its declared size takes, so that a pipe without end is refused
-// in bounded memory. Nothing to do for a file. Empty, or why it is refused.
-std::string read_rest(std::FILE* pipe, picture& into) {
-    if (pipe == nullptr) return {};
-    const std::uint64_t most = picture_limits::largest_file_bytes(into.width, into.height);
-    if (!read_up_to(pipe, into.source.whole, most + 1)) return std::string(refusals::unreadable);
-    into.source.size = into.source.whole.size();
-    if (into.source.size <= most) return {};
-    return refusals::text(refusals::more_than, most, refusals::most_a_picture, into.width, refusals::by, into.height,
-                          refusals::pixels_takes);
-}
-
 bool fits_blocks(std::int64_t width, std::int64_t height) {
     return width > 0 && height > 0 && width % block_geometry::block_side == 0 &&
            height % block_geometry::block_side == 0;
 }
 
-picture_problem refuse(picture& into, std::string reason) {
-    into.refusal = std::move(reason);
+picture_problem refuse(picture& into, std::string_view reason) {
+    into.refusal = std::string(reason);
     return picture_problem::refused;
 }
 
-// Whether the chunks of the PNG in `source` all lie within it, up to and with its end chunk.
+std::uint32_t big_endian(std::span<const unsigned char> data, std::size_t at) {
+    return std::uint32_t{data[at]} << 24 | std::uint32_t{data[at + 1]} << 16 | std::uint32_t{data[at + 2]} << 8 |
+           std::uint32_t{data[at + 3]};
+}
+
+// Whether the chunks of the PNG in `source` all lie within it, up to and with its end chunk:
+// a file cut short is refused before any pixel is decoded, by seeking alone.
 bool png_complete(const picture_source& source) {
     std::uint64_t at = png_signature.size();
     std::array<unsigned char, 8> chunk{};  // its length and name
@@ -101,63 +56,81 @@ bool png_complete(const picture_source& source) {
     return false;
 }
 
-picture_problem read_png(std::FILE* pipe, picture& into) {
-    const picture_source& source = into.source;
-    std::array<unsigned char, png_sizes_end> head{};
-    if (!source.read_at(0, head)) {
-        return refuse(into, refusals::text(refusals::header_cut, png_sizes_end, refusals::bytes_and, source.size,
-                                           refusals::present));
+picture_problem read_png(std::FILE* in, std::span<const unsigned char> head, picture& into) {
+    png_header header;
+    if (const std::string refused = start_png(in, head, into.png, header); !refused.empty()) {
+        return refuse(into, refused);
     }
-    const std::uint32_t width = big_endian(head, 16);
-    const std::uint32_t height = big_endian(head, 20);
-    if (!std::equal(head.begin() + 12, head.begin() + 16, "IHDR") || width > INT32_MAX || height > INT32_MAX) {
-        return refuse(into, std::string(refusals::png_damaged));
+    // libspng refuses sides past 2^31 - 1, so both fit.
+    into.width = static_cast<std::int32_t>(header.width);
+    into.height = static_cast<std::int32_t>(header.height);
+    if (std::string refused = picture_limits::size_refusal(header.width, header.height); !refused.empty()) {
+        return refuse(into, refused);
     }
-    into.width = static_cast<std::int32_t>(width);
-    into.height = static_cast<std::int32_t>(height);
-    if (std::string refused = picture_limits::size_refusal(width, height); !refused.empty()) return refuse(into, std::move(refused));
-    if (!fits_blocks(width, height)) return picture_problem::size_not_in_blocks;
-    if (width > png_largest_side || height > png_largest_side) return refuse(into, std::string(refusals::png_too_large));
-    if (std::string refused = read_rest(pipe, into); !refused.empty()) return refuse(into, std::move(refused));
-    if (!png_complete(source)) return refuse(into, std::string(refusals::png_cut_short));
-
-    int decoded_width = 0;
-    int decoded_height = 0;
-    int channels = 0;
-    if (source.file == nullptr) {
-        if (source.whole.size() > INT_MAX) return refuse(into, std::string(refusals::png_too_large));
-        into.pixels.reset(stbi_load_from_memory(source.whole.data(), static_cast<int>(source.whole.size()),
-                                                &decoded_width, &decoded_height, &channels, rgb_channels));
-    } else if (std::fseek(source.file, 0, SEEK_SET) == 0) {
-        into.pixels.reset(stbi_load_from_callbacks(&file_callbacks, source.file, &decoded_width, &decoded_height,
-                                                   &channels, rgb_channels));
+    if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
+    if (header.width > png_largest_side || header.height > png_largest_side ||
+        (header.interlaced && std::uint64_t{header.width} * header.height * rgb_channels > png_interlaced_bytes)) {
+        return refuse(into, refusals::png_too_large);
     }
-    if (source.file != nullptr && std::ferror(source.file) != 0) return refuse(into, std::string(refusals::unreadable));
-    if (!into.pixels) {
-        const std::string_view why = stbi_failure_reason() == nullptr ? "" : stbi_failure_reason();
-        if (why == "too large") return refuse(into, std::string(refusals::png_too_large));
-        if (why == "outofmem") return refuse(into, std::string(refusals::no_memory));
-        return refuse(into, std::string(refusals::png_damaged));
+    if (into.source.file != nullptr) {
+        const std::int64_t decoded_to = position_of(in);
+        if (!png_complete(into.source)) return refuse(into, refusals::png_cut_short);
+        if (decoded_to < 0 || !seek_to(in, decoded_to)) return refuse(into, refusals::unreadable);
     }
-    // The second look must agree with the first: the file may have changed in between.
-    if (decoded_width != into.width || decoded_height != into.height) {
-        into.pixels.reset();
-        return refuse(into, std::string(refusals::png_damaged));
-    }
+    if (const std::string refused = begin_png_pixels(*into.png); !refused.empty()) return refuse(into, refused);
     return picture_problem::none;
+}
+
+// A BMP's rows are stored bottom first, so a pipe's bytes, which come once, are copied to an
+// unnamed temporary file and read from there (where the system gives none, as on Windows
+// without rights to the drive's root, they are held in memory): until the copy holds `most`
+// bytes or the pipe ends. Empty, or why the picture is refused.
+std::string spool_up_to(std::FILE* pipe, picture_source& source, std::uint64_t most) {
+    // Reading the copy moved its position: what follows goes after what is there.
+    if (source.file != nullptr && !seek_to(source.file, 0, SEEK_END)) return std::string(refusals::spool_failed);
+    std::vector<unsigned char> chunk(std::size_t{1} << 16);
+    bool written = true;
+    while (source.size < most) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), most - source.size));
+        const std::size_t got = std::fread(chunk.data(), 1, want, pipe);
+        if (source.file == nullptr) {
+            source.whole.insert(source.whole.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+        } else {
+            written = written && std::fwrite(chunk.data(), 1, got, source.file) == got;
+        }
+        source.size += got;
+        if (got < want) break;
+    }
+    if (std::ferror(pipe) != 0) return std::string(refusals::unreadable);
+    if (!written || (source.file != nullptr && std::fflush(source.file) != 0)) {
+        return std::string(refusals::spool_failed);
+    }
+    return {};
+}
+
+// A BMP from a pipe, of which only the headers are copied so far, is copied whole now: up to
+// the most bytes a picture of its declared size takes, so that a pipe without end is refused
+// in bounded time and disk. Nothing to do for a file. Empty, or why it is refused.
+std::string spool_rest(std::FILE* pipe, picture& into) {
+    if (pipe == nullptr) return {};
+    const std::uint64_t most = picture_limits::largest_file_bytes(into.width, into.height);
+    if (std::string refused = spool_up_to(pipe, into.source, most + 1); !refused.empty()) return refused;
+    if (into.source.size <= most) return {};
+    return refusals::text(refusals::more_than, most, refusals::most_a_picture, into.width, refusals::by, into.height,
+                          refusals::pixels_takes);
 }
 
 picture_problem read_bmp(std::FILE* pipe, picture& into) {
     if (std::string refused = read_bmp_header(into.source, into.width, into.height, into.bmp); !refused.empty()) {
-        return refuse(into, std::move(refused));
+        return refuse(into, refused);
     }
     if (std::string refused = picture_limits::size_refusal(into.width, into.height); !refused.empty()) {
-        return refuse(into, std::move(refused));
+        return refuse(into, refused);
     }
     if (!fits_blocks(into.width, into.height)) return picture_problem::size_not_in_blocks;
-    if (std::string refused = read_rest(pipe, into); !refused.empty()) return refuse(into, std::move(refused));
+    if (std::string refused = spool_rest(pipe, into); !refused.empty()) return refuse(into, refused);
     if (std::string refused = check_bmp_data(into.source, into.width, into.height, into.bmp); !refused.empty()) {
-        return refuse(into, std::move(refused));
+        return refuse(into, refused);
     }
     return picture_problem::none;
 }
@@ -175,37 +148,58 @@ picture_problem read_source(std::FILE* pipe, picture& into) {
 
 }  // namespace
 
-void decoded_pixels_free::operator()(unsigned char* pixels) const { stbi_image_free(pixels); }
+void spool_close::operator()(std::FILE* file) const { (void)std::fclose(file); }
 
 picture_problem read_picture(std::FILE* in, picture& into) {
     into = picture{};
-    // A pipe cannot seek: what it holds is read into memory, its headers first, and the rest
-    // only once they show a picture of a size within the limits.
-    std::FILE* pipe = nullptr;
-    if (const std::optional<std::uint64_t> size = seekable_size(in)) {
+    std::array<unsigned char, png_signature.size()> magic{};
+    std::size_t got = 0;
+    const std::optional<std::uint64_t> size = seekable_size(in);
+    if (size) {
         into.source.file = in;
         into.source.size = *size;
+        got = static_cast<std::size_t>(std::min<std::uint64_t>(*size, magic.size()));
+        if (!into.source.read_at(0, {magic.data(), got})) return refuse(into, refusals::unreadable);
     } else {
+        // A pipe: read as it comes, the first bytes to tell what it holds.
         std::clearerr(in);
-        pipe = in;
-        if (!read_up_to(in, into.source.whole, bmp_headers_bytes)) return refuse(into, std::string(refusals::unreadable));
-        into.source.size = into.source.whole.size();
+        got = std::fread(magic.data(), 1, magic.size(), in);
+        if (std::ferror(in) != 0) return refuse(into, refusals::unreadable);
     }
-    return read_source(pipe, into);
+    const std::span<const unsigned char> head(magic.data(), got);
+    if (got == magic.size() && magic == png_signature) return read_png(in, head, into);
+    if (got < 2 || magic[0] != 'B' || magic[1] != 'M') return picture_problem::unreadable;
+    if (size) return read_bmp(nullptr, into);
+    // From a pipe: its headers first, and the rest only once they show a size within the limits.
+    into.spool.reset(std::tmpfile());
+    picture_source& source = into.source;
+    source.file = into.spool.get();
+    source.size = got;
+    if (source.file == nullptr) {
+        source.whole.assign(head.begin(), head.end());
+    } else if (std::fwrite(head.data(), 1, head.size(), source.file) != head.size()) {
+        return refuse(into, refusals::spool_failed);
+    }
+    if (std::string refused = spool_up_to(in, source, bmp_headers_bytes); !refused.empty()) return refuse(into, refused);
+    return read_bmp(in, into);
 }
 
 picture_problem read_picture(std::vector<unsigned char> bytes, picture& into) {
     into = picture{};
+    const std::span<const unsigned char> all(bytes);
+    // The PNG decoder is handed every byte at once, as a pipe's first bytes are: no stream follows.
+    if (all.size() >= png_signature.size() && std::equal(png_signature.begin(), png_signature.end(), all.begin())) {
+        return read_png(nullptr, all, into);
+    }
+    if (all.size() < 2 || all[0] != 'B' || all[1] != 'M') return picture_problem::unreadable;
+    into.source.size = all.size();
     into.source.whole = std::move(bytes);
-    into.source.size = into.source.whole.size();
-    return read_source(nullptr, into);
+    return read_bmp(nullptr, into);
 }
 
-std::optional<block_row> read_block_row(const picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
-    if (!pic.pixels) return read_bmp_block_row(pic.source, pic.bmp, pic.width, pic.height, index, buffer);
-    const auto row_bytes = static_cast<std::ptrdiff_t>(pic.width) * rgb_channels;
-    const auto first_row = static_cast<std::ptrdiff_t>(index) * block_geometry::block_side;
-    return block_row{pic.pixels.get() + first_row * row_bytes, row_bytes, true};
+std::optional<block_row> read_block_row(picture& pic, std::size_t index, std::vector<unsigned char>& buffer) {
+    if (!pic.png) return read_bmp_block_row(pic.source, pic.bmp, pic.width, pic.height, index, buffer);
+    return read_png_block_row(*pic.png, index, buffer, pic.refusal);
 }
 
 }  // namespace quorvex

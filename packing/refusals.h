@@ -41,11 +41,15 @@ inline constexpr std::string_view most_a_picture = " bytes, the most a picture o
 inline constexpr std::string_view pixels_takes = " pixels takes";
 inline constexpr std::string_view too_wide = " is too wide: one block-row of it needs more memory than can be addressed";
 inline constexpr std::string_view png_too_large =
-    " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded";
+    " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded when interlaced";
+inline constexpr std::string_view png_chunks_too_large =
+    " is too large for a PNG: its chunks beside the pixels hold more than 16 MiB or 1000 entries";
 inline constexpr std::string_view png_cut_short = " is cut short: its PNG data ends early";
-inline constexpr std::string_view png_damaged = " is a damaged PNG: its data fails its checks";
+// Followed by the check that failed, as libspng names it: "invalid chunk checksum".
+inline constexpr std::string_view png_damaged = " is a damaged PNG: ";
 inline constexpr std::string_view no_memory = " needs more memory than can be had";
 inline constexpr std::string_view unreadable = " could not be read";
+inline constexpr std::string_view spool_failed = " could not be copied to a temporary file to be read";
 
 /// Texts and numbers joined into one refusal.
 template <typename... Parts>

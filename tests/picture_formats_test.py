@@ -4,9 +4,11 @@
 # colours, writes it in one BMP or PNG variant (ImageMagick or Pillow, some then edited byte by
 # byte or run-length encoded by hand), checks that the file is that variant, packs it, converts
 # the tile data back with quorvex and compares every pixel with Pillow's decoding of the file
-# (or ImageMagick's, where Pillow reads the variant wrong).
+# (or ImageMagick's, where Pillow reads the variant wrong); packed through a pipe, it must give
+# the same tile data.
 # Alpha is half where a variant has it: the colour channels must come back as stored. Nothing
-# is retried: a picture that packs differently from run to run fails.
+# is retried: a picture that packs differently from run to run fails. Then PNG pictures edited
+# byte by byte must be refused with their reason, from a file and through a pipe.
 # Then quorvex's own bitmaps, of the shipped sample and of random tile data of odd shapes: both
 # ImageMagick and Pillow must decode each as a BMP of the right size whose pixels, top-left
 # first, are the ones the file stores bottom-up; the sample must show exactly the pixels of the
@@ -19,10 +21,12 @@
 # QUORVEX_PACK_COMMAND, when set, replaces QUORVEX_PACK (split at spaces, e.g. "wine x.exe").
 # Exit status 0 when every row passes, 1 otherwise, 77 (skipped) without ImageMagick or Pillow;
 # in CI (CI set) a missing tool is a failure.
-import filecmp, importlib.util, os, random, shutil, struct, subprocess, sys, tempfile
+import filecmp, importlib.util, os, random, shutil, struct, subprocess, sys, tempfile, warnings, zlib
 from pathlib import Path
 
 Image = importlib.util.find_spec("PIL") and importlib.import_module("PIL.Image")
+# Pillow asks for palette transparency as RGBA; the colours alone are compared here.
+warnings.filterwarnings("ignore", "Palette images with Transparency")
 CONVERT = shutil.which("convert-im6.q16") or shutil.which("/usr/bin/convert")
 if not (CONVERT and Image):
     print("missing decoders: needs ImageMagick and Pillow (Debian: imagemagick, python3-pil)")
@@ -189,8 +193,10 @@ ROWS = [
     *((f"PNG grey {d}-bit", greys(d), png(0, d), None, ("PNG", d, 0, False)) for d in (1, 2, 4, 8, 16)),
     ("PNG RGB 8-bit", C256, png(2, 8), None, ("PNG", 8, 2, False)),
     ("PNG RGB 16-bit", C256, png(2, 16), None, ("PNG", 16, 2, False)),
+    # 16-bit samples keep their high byte, as Pillow reads them (ImageMagick rounds instead).
+    ("PNG RGB 16-bit, low bytes not the high ones", C256, png(2, 16, "-evaluate", "subtract", "0.3%"), None, ("PNG", 16, 2, False)),
     *((f"PNG palette {d}-bit", colours(1 << d), pillow_palette(d), None, ("PNG", d, 3, False)) for d in (1, 2, 4, 8)),
-    ("PNG palette 8-bit, transparency", C256, pillow_palette(8, True), None, ("PNG", 8, 3, False)),
+    *((f"PNG palette {d}-bit, transparency", colours(1 << d), pillow_palette(d, True), None, ("PNG", d, 3, False)) for d in (1, 2, 4, 8)),
     ("PNG grey and alpha 8-bit", greys(8), png(4, 8, *HALF_ALPHA), None, ("PNG", 8, 4, False)),
     ("PNG grey and alpha 16-bit", greys(8), png(4, 16, *HALF_ALPHA), None, ("PNG", 16, 4, False)),
     ("PNG RGBA 8-bit", C256, png(6, 8, *HALF_ALPHA), None, ("PNG", 8, 6, False)),
@@ -200,6 +206,68 @@ ROWS = [
     ("PNG RGB 8-bit interlaced", C256, png(2, 8, "-interlace", "PNG"), None, ("PNG", 8, 2, True)),
     ("PNG RGBA 16-bit interlaced", C256, png(6, 16, "-interlace", "PNG", *HALF_ALPHA), None, ("PNG", 16, 6, True)),
 ]
+
+
+def chunk(data, name):
+    # Where the chunk `name` starts (its length field) and its length.
+    at = 8
+    while data[at + 4:at + 8] != name:
+        at += 12 + struct.unpack_from(">I", data, at)[0]
+    return at, struct.unpack_from(">I", data, at)[0]
+
+
+def png_edit(name, change):
+    # The chunk `name` changed by `change(data, start of its content, its length)`.
+    def edit(data):
+        at, length = chunk(data, name)
+        return change(bytearray(data), at + 8, length)
+    return edit
+
+
+def taller(data, at, length):
+    # The header claims 2^20 + 64 rows, its CRC made right again.
+    struct.pack_into(">I", data, at + 4, (1 << 20) + 64)
+    struct.pack_into(">I", data, at + length, zlib.crc32(data[at - 4:at + length]))
+    return data
+
+
+# Pictures refused, from a file and through a pipe, each an RGBA 16-bit PNG edited: what
+# quorvex-pack says after the picture's name, and nothing written. The unedited one packs.
+TOO_LARGE = " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded when interlaced"
+CUT_SHORT = " is cut short: its PNG data ends early"
+REFUSALS = [
+    ("RGBA 16-bit within the size limit", lambda data: data, None),
+    ("RGBA 16-bit past the size limit", png_edit(b"IHDR", taller), TOO_LARGE),
+    ("cut short in its IDAT", png_edit(b"IDAT", lambda data, at, length: data[:at + length // 2]), CUT_SHORT),
+    ("an IDAT that fails its CRC", png_edit(b"IDAT", lambda data, at, length: data[:at + length] + bytes(4 - 1) + b"\1" +
+                                            data[at + length + 4:]), " is a damaged PNG: invalid chunk checksum"),
+    ("no IEND", png_edit(b"IEND", lambda data, at, length: data[:at - 8]), CUT_SHORT),
+]
+
+
+def refusals(work, pack):
+    failed = 0
+    source, picture = os.path.join(work, "refused.png"), os.path.join(work, "rgba16.png")
+    drawn = Image.new("RGB", (WIDTH, HEIGHT))
+    drawn.putdata([C256[i % 256] for i in indices()])
+    drawn.save(source)
+    png(6, 16, *HALF_ALPHA)(source, C256, picture)
+    original = Path(picture).read_bytes()
+    for name, edit, refusal in REFUSALS:
+        data = edit(original)
+        Path(picture).write_bytes(data)
+        for shown, arguments, given in ((picture, [picture], None), ("standard input", ["-"], data)):
+            tiles = os.path.join(work, "refused.tis")
+            done = subprocess.run(pack + arguments + [tiles], input=given, capture_output=True)
+            said = done.stdout.decode().splitlines()[-1:]
+            want = [shown + refusal] if refusal else ["Tis file written: 2 x 2 blocks, 0 reduced to 256 colours"]
+            ok = said == want and done.returncode == (1 if refusal else 0) and os.path.exists(tiles) == (refusal is None)
+            failed += not ok
+            print("%s: PNG %s, %s%s" % ("ok" if ok else "FAILED", name, "through a pipe" if given else "from a file",
+                                        "" if ok else "; status %d, %r" % (done.returncode, said)))
+            if os.path.exists(tiles):
+                os.remove(tiles)
+    return failed
 
 
 def stored_rgb(bitmap, width):
@@ -237,9 +305,12 @@ def main(work):
         if edit:
             Path(picture).write_bytes(data := edit(data))
         packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
+        # Through a pipe too (a BMP copied to a temporary file, a PNG decoded as it comes): the same bytes.
+        piped = subprocess.run(pack + ["-", tiles + ".piped"], input=bytes(data), capture_output=True)
+        same = piped.returncode == 0 and filecmp.cmp(tiles, tiles + ".piped", shallow=False)
         converted = subprocess.run([quorvex, tiles, "2", "2"], capture_output=True).returncode == 0
         back = Image.open(os.path.join(row, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
-        ok = kind(data) == expected and packed.returncode == 0 and back == (want or (imagemagick if name in BY_IMAGEMAGICK else pillow)(picture)[2])
+        ok = kind(data) == expected and packed.returncode == 0 and same and back == (want or (imagemagick if name in BY_IMAGEMAGICK else pillow)(picture)[2])
         failed += not ok
         print("%s: %s (file is %s)%s" % ("ok" if ok else "FAILED", name, kind(data), "" if ok else "; status %d, %r %r" % (packed.returncode, packed.stdout, packed.stderr)))
     rng = random.Random(5120)
@@ -254,7 +325,8 @@ def main(work):
             ok = decoder(bitmap) == want and (name != "sample" or pillow(SOURCE / "docs" / "sample.png")[1:] == want[1:])
             failed += not ok
             print("%s: quorvex's bitmap %s read by %s" % ("ok" if ok else "FAILED", name, decoder.__name__))
-    print("%d of %d checks failed" % (failed, len(ROWS) + 2 * len(cases)))
+    failed += refusals(work, pack)
+    print("%d of %d checks failed" % (failed, len(ROWS) + 2 * len(cases) + 2 * len(REFUSALS)))
     return 1 if failed else 0
 
 

@@ -62,25 +62,55 @@ bytes cut(bytes data, std::size_t size) {
     return data;
 }
 
-// A grey PNG whose pixels are one stored deflate block, 64 x 64 pixels of them; checksums are not
-// checked.
-bytes png(std::uint32_t width = 64, unsigned char height_high_byte = 0) {
+// CRC-32 as PNG chunks carry it, bit by bit: slow and plainly right.
+std::uint32_t crc32(const unsigned char* data, std::size_t size) {
+    std::uint32_t crc = 0xFFFFFFFFU;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+    }
+    return ~crc;
+}
+
+// A grey 8-bit PNG whose pixels, all 0, are one stored deflate block of 64 x 64 pixels, with
+// right CRCs; the header may claim another size or interlacing, the stream another Adler-32.
+bytes png(std::uint32_t width = 64, std::uint32_t height = 64, unsigned char interlace = 0,
+          std::uint32_t adler = 0x10400001) {
     bytes data = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const auto chunk = [&data](const char* name, const bytes& content) {
         for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(content.size() >> (8 * i)));
+        const std::size_t named = data.size();
         data.insert(data.end(), name, name + 4);
         data.insert(data.end(), content.begin(), content.end());
-        data.insert(data.end(), 4, 0);
+        const std::uint32_t crc = crc32(data.data() + named, data.size() - named);
+        for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(crc >> (8 * i)));
     };
-    chunk("IHDR", {0, static_cast<unsigned char>(width >> 16), static_cast<unsigned char>(width >> 8),
-                   static_cast<unsigned char>(width), 0, 0, height_high_byte, 64, 8, 0, 0, 0, 0});
+    const auto byte = [](std::uint32_t value, int at) { return static_cast<unsigned char>(value >> (8 * at)); };
+    chunk("IHDR", {byte(width, 3), byte(width, 2), byte(width, 1), byte(width, 0), byte(height, 3), byte(height, 2),
+                   byte(height, 1), byte(height, 0), 8, 0, 0, 0, interlace});
     bytes zlib = {0x78, 0x01, 0x01, 0x40, 0x10, 0xBF, 0xEF};  // one stored block of 4160 bytes
     zlib.resize(zlib.size() + 4160, 0);
-    zlib.insert(zlib.end(), {0x00, 0x00, 0x00, 0x01});
+    for (int i = 3; i >= 0; --i) zlib.push_back(byte(adler, i));  // 0x10400001: that of 4160 zeros
     chunk("IDAT", zlib);
     chunk("IEND", {});
     return data;
 }
+
+// A pipe holding `data` (small: the pipe's buffer holds it), to read from.
+unique_file piped(const bytes& data) {
+    int ends[2] = {-1, -1};
+    if (pipe(ends) != 0) return nullptr;
+    const bool written = write(ends[1], data.data(), data.size()) == static_cast<ssize_t>(data.size());
+    if (close(ends[1]) != 0 || !written) {
+        close(ends[0]);
+        return nullptr;
+    }
+    return unique_file{fdopen(ends[0], "rb")};
+}
+
+// Byte offsets in png(): the IDAT chunk's CRC, and the IEND chunk.
+constexpr std::size_t png_idat_crc = 8 + 25 + 8 + 4171;
+constexpr std::size_t png_iend = png_idat_crc + 4;
 
 }  // namespace
 
@@ -88,7 +118,9 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
     const bytes masks = edited(edited(bmp(32, 3, {}, {}), 10, 66), 28, 32, 2);
     const std::string run_length_ends = " is cut short: its run-length data ends before its last row";
     const std::string past_row = " has run-length data that writes past the end of a row";
-    const std::string png_too_large = " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded";
+    const std::string png_too_large =
+        " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded when interlaced";
+    const std::string png_cut_short = " is cut short: its PNG data ends early";
     const std::string limits = " pixels, past the limit of 2097152 pixels wide and 1073741824 pixels in all";
     const bytes ended = run_length({0, 1}), alpha_masks = edited(edited(bmp(32, 6, {}, {}), 10, 70), 28, 32, 2);
     bytes full_and_a_byte = full_rows(), last_half = full_rows();
@@ -99,6 +131,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         bytes file;
         std::string reason;
         picture_problem problem = picture_problem::refused;
+        bool piped = false;
     } cases[] = {
         {"a plain BMP", plain(), "", picture_problem::none},
         {"a PNG", png(), "", picture_problem::none},
@@ -142,16 +175,35 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"run-length, every row and a byte", run_length(full_and_a_byte), run_length_ends},
         {"run-length, the last row half full", run_length(last_half), run_length_ends},
         {"run-length, a move to the row's end and the top", run_length({0, 2, 64, 64}), "", picture_problem::none},
-        {"PNG cut short", cut(png(), 100), " is cut short: its PNG data ends early"},
-        {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), " is a damaged PNG: its data fails its checks"},
+        {"a BMP through a pipe", plain(), "", picture_problem::none, true},
+        {"a BMP through a pipe, cut short", cut(plain(), 62 + 4000), " is cut short: 4096 bytes of pixel rows, 4000 present", picture_problem::refused, true},
+        {"an interlaced PNG whose data is sized for a plain one", png(64, 64, 1), " is a damaged PNG: IDAT stream too short"},
+        {"PNG cut short in its pixels", cut(png(), 1000), png_cut_short},
+        {"PNG cut short in its pixels, through a pipe", cut(png(), 1000), png_cut_short, picture_problem::refused, true},
+        {"PNG without IEND", cut(png(), png_iend), png_cut_short},
+        {"PNG without IEND, through a pipe", cut(png(), png_iend), png_cut_short, picture_problem::refused, true},
+        {"PNG whose pixel data fails its CRC", edited(png(), png_idat_crc, 0), " is a damaged PNG: invalid chunk checksum"},
+        {"PNG whose header fails its CRC", edited(png(), 29, 0), " is a damaged PNG: invalid chunk checksum"},
+        {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), " is a damaged PNG: IDAT stream error"},
+        {"PNG of more rows than its pixel data holds", png(64, 65600), " is a damaged PNG: IDAT stream too short"},
+        {"PNG whose pixel data fails its Adler-32", png(64, 64, 0, 0x10400002), " is a damaged PNG: IDAT stream error"},
+        {"PNG whose IDAT claims 16 MiB more than the file holds", edited(png(), 33, 1, 1), png_cut_short},
         {"PNG past 2^20 pixels wide", png(1U << 21), png_too_large},
-        {"PNG past the limit in all", png(1U << 20, 4), " is too large: 1048576 x 1088" + limits},
+        {"interlaced PNG just past 1 GiB decoded", png(1U << 20, 384, 1), png_too_large},
+        {"PNG past the limit in all", png(1U << 20, 1088), " is too large: 1048576 x 1088" + limits},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const unique_file in = temp_file_with(c.file);
+        const unique_file in = c.piped ? piped(c.file) : temp_file_with(c.file);
+        ASSERT_TRUE(in);
         picture pic;
-        EXPECT_EQ(c.problem, read_picture(in.get(), pic));
+        picture_problem problem = read_picture(in.get(), pic);
+        // A PNG's damage may show only as it is decoded: every block-row is read.
+        bytes buffer;
+        for (std::size_t index = 0; problem == picture_problem::none && index < static_cast<std::size_t>(pic.height / 64); ++index) {
+            if (!read_block_row(pic, index, buffer)) problem = picture_problem::refused;
+        }
+        EXPECT_EQ(c.problem, problem);
         EXPECT_EQ(c.reason, pic.refusal);
     }
 }
@@ -159,7 +211,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
 // What the reader decides alone: each run-length block-row starts where the one below it left
 // the data (after a move across two block-rows; the rest, after an early end, keeps entry 0),
 // and an index past a colour table cut by its count or by the pixels' offset is black. A pipe
-// cannot seek: what it holds is read whole (small pictures here: the pipe's buffer holds them).
+// cannot seek: a BMP from it is copied to a temporary file, a PNG decoded as it comes.
 TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
     const bytes moved = run_length({64, 1, 0, 0, 0, 2, 5, 130, 3, 1, 0, 1}, 192);
     const bytes counted = edited(bmp(8, 0, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0}, bytes(4096, 2)), 46, 2);
@@ -195,9 +247,8 @@ TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        int ends[2] = {-1, -1};
-        ASSERT_TRUE(!c.piped || (pipe(ends) == 0 && write(ends[1], c.file.data(), c.file.size()) == static_cast<ssize_t>(c.file.size()) && close(ends[1]) == 0));
-        const unique_file in = c.piped ? unique_file{fdopen(ends[0], "rb")} : temp_file_with(c.file);
+        const unique_file in = c.piped ? piped(c.file) : temp_file_with(c.file);
+        ASSERT_TRUE(in);
         picture pic;
         bytes buffer;
         ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
