@@ -135,17 +135,6 @@ picture_problem read_bmp(std::FILE* pipe, picture& into) {
     return picture_problem::none;
 }
 
-// Tells a BMP from a PNG by its first bytes, once `into.source` is set, and reads it; `pipe`
-// is where the rest of a picture from a pipe is, or null.
-picture_problem read_source(std::FILE* pipe, picture& into) {
-    std::array<unsigned char, png_signature.size()> magic{};
-    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(into.source.size, magic.size()));
-    if (!into.source.read_at(0, {magic.data(), got})) return refuse(into, std::string(refusals::unreadable));
-    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return read_bmp(pipe, into);
-    if (got == magic.size() && magic == png_signature) return read_png(pipe, into);
-    return picture_problem::unreadable;
-}
-
 }  // namespace
 
 void spool_close::operator()(std::FILE* file) const { (void)std::fclose(file); }
