@@ -1,0 +1,231 @@
+#include "layout/layout_finder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvex {
+
+namespace {
+
+constexpr std::size_t record_size = block_geometry::record_bytes;
+
+// The rules, in one place. Costs are taken relative to what two blocks taken at random cost (1).
+// A pair meeting at `neutral` of that says nothing; closer pairs count for the width, farther
+// ones against it, down to -(worst - neutral), so that a width is not won by pairs alone.
+constexpr double neutral = 0.75;
+constexpr double worst = 1.5;
+// Every width is ranked on the grey edges of at most `sampled` records, then the best
+// `finalists` on all the colours of every record.
+constexpr std::int64_t sampled = 256;
+constexpr std::size_t finalists = 24;
+constexpr std::int64_t spread_offsets = 16;  // record distances that stand for "at random"
+// A runner-up's pairs one block-row apart meet within this share of the way from the best's
+// pairs to random ones; each mean counts `pseudo_pairs` more pairs at random cost, so that a
+// width with a handful of pairs is not close by luck.
+constexpr double close_share = 0.25;
+constexpr double pseudo_pairs = 2;
+constexpr std::size_t most_runners_up = 3;
+
+using index = std::int64_t;
+
+// The costs of one stage: grey edges of a sample of records first, all colours after.
+struct stage {
+    const std::vector<record_edges>& records;
+    bool coarse;
+    double vertical_base = 1;
+    double horizontal_base = 1;
+
+    const record_edges& at(index k) const { return records[static_cast<std::size_t>(k)]; }
+    // Record `upper` standing above `lower`, or `one` left of `other`; -1 where an edge is flat.
+    int vertical(index upper, index lower) const {
+        if (either_flat(at(upper), bottom, at(lower), top)) return -1;
+        return edge_distance(at(upper), bottom, at(lower), top, coarse);
+    }
+    int horizontal(index one, index other) const {
+        if (either_flat(at(one), right, at(other), left)) return -1;
+        return edge_distance(at(one), right, at(other), left, coarse);
+    }
+};
+
+// The records whose pairs are compared: all but the last, or an even spread of them.
+std::vector<index> pick_records(index n, index most) {
+    std::vector<index> picked;
+    const index count = std::min(n - 1, most);
+    for (index i = 0; i < count; ++i) picked.push_back(i * (n - 1) / count);
+    return picked;
+}
+
+// The median cost of pairs that are nearly all no neighbours: records an even spread of
+// distances apart; 0 when no pair has a cost.
+double random_cost(const stage& s, const std::vector<index>& picked, bool vertical) {
+    const auto n = static_cast<index>(s.records.size());
+    std::vector<int> costs;
+    for (index j = 0; j < spread_offsets && n > 2; ++j) {
+        const index offset = 2 + j * (n - 2) / spread_offsets;
+        if (j > 0 && offset == 2 + (j - 1) * (n - 2) / spread_offsets) continue;
+        for (const index k : picked) {
+            if (k + offset >= n) break;
+            const int cost = vertical ? s.vertical(k, k + offset) : s.horizontal(k, k + offset);
+            if (cost >= 0) costs.push_back(cost);
+        }
+    }
+    if (costs.empty()) return 0;
+    auto middle = costs.begin() + static_cast<std::ptrdiff_t>(costs.size() / 2);
+    std::nth_element(costs.begin(), middle, costs.end());
+    return *middle;
+}
+
+// A pair's cost relative to random pairs, capped.
+double relative(int cost, double base) { return std::min(cost / base, worst); }
+
+struct width_score {
+    index width = 0;
+    double score = 0;           // the evidence for the width: the sum over its pairs
+    double vertical_sum = 0;    // the relative costs of its pairs one block-row apart
+    index vertical_pairs = 0;
+    double horizontal_sum = 0;  // and of its pairs side by side
+    index horizontal_pairs = 0;
+};
+
+// The relative costs of each picked record with the next, side by side; NaN where flat.
+std::vector<double> side_by_side(const stage& s, const std::vector<index>& picked) {
+    std::vector<double> relatives;
+    relatives.reserve(picked.size());
+    for (const index k : picked) {
+        const int cost = s.horizontal(k, k + 1);
+        relatives.push_back(cost < 0 ? std::nan("") : relative(cost, s.horizontal_base));
+    }
+    return relatives;
+}
+
+// How well the picked records meet their neighbours at `width`: the one below (`width`
+// records on, which may be one of the records after the last full row) and the next one, except
+// at a row end.
+width_score score_width(const stage& s, const std::vector<index>& picked, const std::vector<double>& beside,
+                        index width) {
+    const auto n = static_cast<index>(s.records.size());
+    width_score w{width};
+    for (std::size_t i = 0; i < picked.size(); ++i) {
+        const index k = picked[i];
+        if (k + width < n) {
+            if (const int cost = s.vertical(k, k + width); cost >= 0) {
+                const double r = relative(cost, s.vertical_base);
+                w.vertical_sum += r;
+                ++w.vertical_pairs;
+                w.score += neutral - r;
+            }
+        }
+        if ((k + 1) % width != 0 && !std::isnan(beside[i])) {
+            w.horizontal_sum += beside[i];
+            ++w.horizontal_pairs;
+            w.score += neutral - beside[i];
+        }
+    }
+    return w;
+}
+
+// The mean relative cost of a width's own pairs, those one block-row apart (side by side for a
+// single row, which has no other), with pairs at random cost added.
+double own_mean(const width_score& w) {
+    const bool rows = w.vertical_pairs > 0;
+    const double sum = rows ? w.vertical_sum : w.horizontal_sum;
+    const auto pairs = static_cast<double>(rows ? w.vertical_pairs : w.horizontal_pairs);
+    return (sum + pseudo_pairs) / (pairs + pseudo_pairs);
+}
+
+bool better(const width_score& a, const width_score& b) {
+    return a.score != b.score ? a.score > b.score : a.width < b.width;
+}
+
+layout_guess guess(index n, index width) { return {width, n / width, n % width}; }
+
+// Sets both baselines of a stage; false when no pair of either kind has a cost.
+bool set_bases(stage& s, const std::vector<index>& picked) {
+    const double vertical = random_cost(s, picked, true), horizontal = random_cost(s, picked, false);
+    if (vertical <= 0 && horizontal <= 0) return false;
+    // Where one kind has no pairs to tell by (two or three records), the other stands in.
+    s.vertical_base = vertical > 0 ? vertical : horizontal;
+    s.horizontal_base = horizontal > 0 ? horizontal : vertical;
+    return true;
+}
+
+}  // namespace
+
+void layout_finder::add(std::span<const unsigned char> bytes) {
+    size_ += bytes.size();
+    const std::size_t wanted = std::min(picture_signature_bytes - first_.size(), bytes.size());
+    first_.insert(first_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(wanted));
+    while (!bytes.empty()) {
+        const std::size_t take = std::min(record_size - partial_.size(), bytes.size());
+        const bool whole = partial_.empty() && take == record_size;
+        if (!whole) partial_.insert(partial_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        const std::span<const unsigned char> record = whole ? bytes.first(record_size) : std::span(partial_);
+        bytes = bytes.subspan(take);
+        if (record.size() < record_size) break;
+        // Past the limit only the size is counted: find() refuses such data.
+        if (static_cast<std::int64_t>(records_.size()) < max_records) {
+            records_.push_back(reduce_record(record.first<record_size>()));
+        }
+        partial_.clear();
+    }
+}
+
+// Evidence: each pair of edges the width puts together counts for it by how much better than
+// two random blocks they meet (`neutral` - relative cost), flat edges not at all. Summing
+// rather than averaging lets a width that explains more pairs win, and penalises the random
+// pairs of a wrong width, however few.
+// Cannot tell: when the best width's evidence is not above 0, that is when its pairs on the
+// whole meet no better than `neutral` times random pairs: flat data, noise, identical blocks.
+// Runners-up: a width with evidence above 0 whose own pairs (one block-row apart) meet nearly
+// as well as the best's: within `close_share` of the way from the best's to random cost, as a
+// width and its double do on a repeating pattern.
+layout_result layout_finder::find() const {
+    layout_result result;
+    const auto n = static_cast<index>(size_ / record_size);
+    result.records = n;
+    if (size_ == 0) result.refusal = layout_refusal::empty;
+    else if (starts_like_picture(first_)) result.refusal = layout_refusal::picture;
+    else if (size_ % record_size != 0) result.refusal = layout_refusal::not_whole_records;
+    else if (n == 1) result.refusal = layout_refusal::single_record;
+    else if (n > max_records) result.refusal = layout_refusal::too_many_records;
+    if (result.refusal != layout_refusal::none) return result;
+    result.refusal = layout_refusal::cannot_tell;
+
+    // First every width on the grey edges of a sample, unless the sample would be all records.
+    std::vector<index> candidates;
+    const std::vector<index> sample = pick_records(n, sampled);
+    if (n - 1 > sampled) {
+        stage coarse{records_, true};
+        if (!set_bases(coarse, sample)) return result;
+        const std::vector<double> beside = side_by_side(coarse, sample);
+        std::vector<width_score> ranked;
+        ranked.reserve(static_cast<std::size_t>(n));
+        for (index width = 1; width <= n; ++width) ranked.push_back(score_width(coarse, sample, beside, width));
+        const std::size_t kept = std::min(finalists, ranked.size());
+        std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(kept), ranked.end(), better);
+        for (std::size_t i = 0; i < kept; ++i) candidates.push_back(ranked[i].width);
+    } else {
+        for (index width = 1; width <= n; ++width) candidates.push_back(width);
+    }
+
+    // Then the candidates on every colour of every record.
+    stage fine{records_, false};
+    if (!set_bases(fine, sample)) return result;
+    const std::vector<index> all = pick_records(n, n);
+    const std::vector<double> beside = side_by_side(fine, all);
+    std::vector<width_score> ranked;
+    for (const index width : candidates) ranked.push_back(score_width(fine, all, beside, width));
+    std::sort(ranked.begin(), ranked.end(), better);
+    if (ranked.empty() || ranked.front().score <= 0) return result;
+    const width_score best = ranked.front();
+    result.refusal = layout_refusal::none;
+    result.best = guess(n, best.width);
+    const double best_mean = own_mean(best);
+    const double close = best_mean + close_share * (1 - best_mean);
+    for (auto w = ranked.begin() + 1; w != ranked.end() && result.also.size() < most_runners_up; ++w) {
+        if (w->score > 0 && own_mean(*w) <= close) result.also.push_back(guess(n, w->width));
+    }
+    return result;
+}
+
+}  // namespace quorvex
