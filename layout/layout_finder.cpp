@@ -19,11 +19,10 @@ constexpr double worst = 1.5;
 constexpr std::int64_t sampled = 256;
 constexpr std::size_t finalists = 24;
 constexpr std::int64_t spread_offsets = 16;  // record distances that stand for "at random"
-// A runner-up's pairs one block-row apart meet within this share of the way from the best's
-// pairs to random ones; each mean counts `pseudo_pairs` more pairs at random cost, so that a
-// width with a handful of pairs is not close by luck.
-constexpr double close_share = 0.25;
-constexpr double pseudo_pairs = 2;
+// A runner-up puts a better block below at least this share of the records where it and the
+// best width clearly differ (by `decisive` of the random cost).
+constexpr double close_share = 0.4;
+constexpr double decisive = 0.25;
 constexpr std::size_t most_runners_up = 3;
 
 using index = std::int64_t;
@@ -80,11 +79,7 @@ double relative(int cost, double base) { return std::min(cost / base, worst); }
 
 struct width_score {
     index width = 0;
-    double score = 0;           // the evidence for the width: the sum over its pairs
-    double vertical_sum = 0;    // the relative costs of its pairs one block-row apart
-    index vertical_pairs = 0;
-    double horizontal_sum = 0;  // and of its pairs side by side
-    index horizontal_pairs = 0;
+    double score = 0;  // the evidence for the width: the sum over its pairs
 };
 
 // The relative costs of each picked record with the next, side by side; NaN where flat.
@@ -109,28 +104,31 @@ width_score score_width(const stage& s, const std::vector<index>& picked, const 
         const index k = picked[i];
         if (k + width < n) {
             if (const int cost = s.vertical(k, k + width); cost >= 0) {
-                const double r = relative(cost, s.vertical_base);
-                w.vertical_sum += r;
-                ++w.vertical_pairs;
-                w.score += neutral - r;
+                w.score += neutral - relative(cost, s.vertical_base);
             }
         }
-        if ((k + 1) % width != 0 && !std::isnan(beside[i])) {
-            w.horizontal_sum += beside[i];
-            ++w.horizontal_pairs;
-            w.score += neutral - beside[i];
-        }
+        if ((k + 1) % width != 0 && !std::isnan(beside[i])) w.score += neutral - beside[i];
     }
     return w;
 }
 
-// The mean relative cost of a width's own pairs, those one block-row apart (side by side for a
-// single row, which has no other), with pairs at random cost added.
-double own_mean(const width_score& w) {
-    const bool rows = w.vertical_pairs > 0;
-    const double sum = rows ? w.vertical_sum : w.horizontal_sum;
-    const auto pairs = static_cast<double>(rows ? w.vertical_pairs : w.horizontal_pairs);
-    return (sum + pseudo_pairs) / (pairs + pseudo_pairs);
+// Whether `other` is nearly as good a width as `best`, block by block: for each record, is the
+// block `other` puts below it as good a match as the one `best` puts there? Only clear
+// differences count (`decisive`); `other` is close when it wins at least `close_share` of them,
+// or when there are none, as on a pattern that repeats.
+bool close_to(const stage& s, index best, index other) {
+    const auto n = static_cast<index>(s.records.size());
+    index compared = 0, decided = 0, won = 0;
+    for (index k = 0; k + std::max(best, other) < n; ++k) {
+        const int ours = s.vertical(k, k + best), theirs = s.vertical(k, k + other);
+        if (ours < 0 || theirs < 0) continue;
+        ++compared;
+        const double difference = relative(ours, s.vertical_base) - relative(theirs, s.vertical_base);
+        if (std::abs(difference) < decisive) continue;
+        ++decided;
+        won += difference > 0 ? 1 : 0;
+    }
+    return compared > 0 && static_cast<double>(won) >= close_share * static_cast<double>(decided);
 }
 
 bool better(const width_score& a, const width_score& b) {
@@ -220,10 +218,11 @@ layout_result layout_finder::find() const {
     const width_score best = ranked.front();
     result.refusal = layout_refusal::none;
     result.best = guess(n, best.width);
-    const double best_mean = own_mean(best);
-    const double close = best_mean + close_share * (1 - best_mean);
     for (auto w = ranked.begin() + 1; w != ranked.end() && result.also.size() < most_runners_up; ++w) {
-        if (w->score > 0 && own_mean(*w) <= close) result.also.push_back(guess(n, w->width));
+        // A single row with records after it has too few pairs one row apart to judge.
+        if (w->score > 0 && 2 * w->width <= n && close_to(fine, best.width, w->width)) {
+            result.also.push_back(guess(n, w->width));
+        }
     }
     return result;
 }
