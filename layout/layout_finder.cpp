@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace quorvex {
 
@@ -16,7 +17,7 @@ constexpr double neutral = 0.75;
 constexpr double worst = 1.5;
 // Every width is ranked on the grey edges of at most `sampled` records, then the best
 // `finalists` on all the colours of every record.
-constexpr std::int64_t sampled = 256;
+constexpr std::int64_t sampled = 128;
 constexpr std::size_t finalists = 24;
 constexpr std::int64_t spread_offsets = 16;  // record distances that stand for "at random"
 // A runner-up puts a better block below at least this share of the records where it and the
@@ -28,21 +29,21 @@ constexpr std::size_t most_runners_up = 3;
 using index = std::int64_t;
 
 // The costs of one stage: grey edges of a sample of records first, all colours after.
+template <class Edges>
 struct stage {
-    const std::vector<record_edges>& records;
-    bool coarse;
+    const std::vector<Edges>& records;
     double vertical_base = 1;
     double horizontal_base = 1;
 
-    const record_edges& at(index k) const { return records[static_cast<std::size_t>(k)]; }
+    const Edges& at(index k) const { return records[static_cast<std::size_t>(k)]; }
     // Record `upper` standing above `lower`, or `one` left of `other`; -1 where an edge is flat.
     int vertical(index upper, index lower) const {
         if (either_flat(at(upper), bottom, at(lower), top)) return -1;
-        return edge_distance(at(upper), bottom, at(lower), top, coarse);
+        return edge_distance(at(upper), bottom, at(lower), top);
     }
     int horizontal(index one, index other) const {
         if (either_flat(at(one), right, at(other), left)) return -1;
-        return edge_distance(at(one), right, at(other), left, coarse);
+        return edge_distance(at(one), right, at(other), left);
     }
 };
 
@@ -56,7 +57,8 @@ std::vector<index> pick_records(index n, index most) {
 
 // The median cost of pairs that are nearly all no neighbours: records an even spread of
 // distances apart; 0 when no pair has a cost.
-double random_cost(const stage& s, const std::vector<index>& picked, bool vertical) {
+template <class Edges>
+double random_cost(const stage<Edges>& s, const std::vector<index>& picked, bool vertical) {
     const auto n = static_cast<index>(s.records.size());
     std::vector<int> costs;
     for (index j = 0; j < spread_offsets && n > 2; ++j) {
@@ -82,33 +84,40 @@ struct width_score {
     double score = 0;  // the evidence for the width: the sum over its pairs
 };
 
-// The relative costs of each picked record with the next, side by side; NaN where flat.
-std::vector<double> side_by_side(const stage& s, const std::vector<index>& picked) {
-    std::vector<double> relatives;
-    relatives.reserve(picked.size());
+// The evidence of each picked record meeting the next one side by side, by record (0 for a
+// record not picked or a flat edge), and their sum.
+struct side_by_side {
+    std::vector<double> evidence;
+    double sum = 0;
+};
+
+template <class Edges>
+side_by_side beside(const stage<Edges>& s, const std::vector<index>& picked) {
+    side_by_side found{std::vector<double>(s.records.size(), 0.0)};
     for (const index k : picked) {
-        const int cost = s.horizontal(k, k + 1);
-        relatives.push_back(cost < 0 ? std::nan("") : relative(cost, s.horizontal_base));
+        if (const int cost = s.horizontal(k, k + 1); cost >= 0) {
+            found.evidence[static_cast<std::size_t>(k)] = neutral - relative(cost, s.horizontal_base);
+            found.sum += found.evidence[static_cast<std::size_t>(k)];
+        }
     }
-    return relatives;
+    return found;
 }
 
 // How well the picked records meet their neighbours at `width`: the one below (`width`
 // records on, which may be one of the records after the last full row) and the next one, except
-// at a row end.
-width_score score_width(const stage& s, const std::vector<index>& picked, const std::vector<double>& beside,
+// at a row end. The picked records ascend.
+template <class Edges>
+width_score score_width(const stage<Edges>& s, const std::vector<index>& picked, const side_by_side& next,
                         index width) {
     const auto n = static_cast<index>(s.records.size());
-    width_score w{width};
-    for (std::size_t i = 0; i < picked.size(); ++i) {
-        const index k = picked[i];
-        if (k + width < n) {
-            if (const int cost = s.vertical(k, k + width); cost >= 0) {
-                w.score += neutral - relative(cost, s.vertical_base);
-            }
-        }
-        if ((k + 1) % width != 0 && !std::isnan(beside[i])) w.score += neutral - beside[i];
+    width_score w{width, next.sum};
+    const double scale = 1 / s.vertical_base;
+    for (const index k : picked) {
+        if (k + width >= n) break;
+        if (const int cost = s.vertical(k, k + width); cost >= 0) w.score += neutral - std::min(cost * scale, worst);
     }
+    // The row ends are not side by side: a division per record would cost more than the rest.
+    for (index end = width - 1; end < n - 1; end += width) w.score -= next.evidence[static_cast<std::size_t>(end)];
     return w;
 }
 
@@ -116,7 +125,7 @@ width_score score_width(const stage& s, const std::vector<index>& picked, const 
 // block `other` puts below it as good a match as the one `best` puts there? Only clear
 // differences count (`decisive`); `other` is close when it wins at least `close_share` of them,
 // or when there are none, as on a pattern that repeats.
-bool close_to(const stage& s, index best, index other) {
+bool close_to(const stage<edge_colours>& s, index best, index other) {
     const auto n = static_cast<index>(s.records.size());
     index compared = 0, decided = 0, won = 0;
     for (index k = 0; k + std::max(best, other) < n; ++k) {
@@ -138,7 +147,8 @@ bool better(const width_score& a, const width_score& b) {
 layout_guess guess(index n, index width) { return {width, n / width, n % width}; }
 
 // Sets both baselines of a stage; false when no pair of either kind has a cost.
-bool set_bases(stage& s, const std::vector<index>& picked) {
+template <class Edges>
+bool set_bases(stage<Edges>& s, const std::vector<index>& picked) {
     const double vertical = random_cost(s, picked, true), horizontal = random_cost(s, picked, false);
     if (vertical <= 0 && horizontal <= 0) return false;
     // Where one kind has no pairs to tell by (two or three records), the other stands in.
@@ -161,8 +171,10 @@ void layout_finder::add(std::span<const unsigned char> bytes) {
         bytes = bytes.subspan(take);
         if (record.size() < record_size) break;
         // Past the limit only the size is counted: find() refuses such data.
-        if (static_cast<std::int64_t>(records_.size()) < max_records) {
-            records_.push_back(reduce_record(record.first<record_size>()));
+        if (static_cast<std::int64_t>(colours_.size()) < max_records) {
+            const record_edges edges = reduce_record(record.first<record_size>());
+            colours_.push_back(edges.colour);
+            greys_.push_back(edges.grey);
         }
         partial_.clear();
     }
@@ -193,12 +205,12 @@ layout_result layout_finder::find() const {
     std::vector<index> candidates;
     const std::vector<index> sample = pick_records(n, sampled);
     if (n - 1 > sampled) {
-        stage coarse{records_, true};
+        stage<edge_greys> coarse{greys_};
         if (!set_bases(coarse, sample)) return result;
-        const std::vector<double> beside = side_by_side(coarse, sample);
+        const side_by_side next = beside(coarse, sample);
         std::vector<width_score> ranked;
         ranked.reserve(static_cast<std::size_t>(n));
-        for (index width = 1; width <= n; ++width) ranked.push_back(score_width(coarse, sample, beside, width));
+        for (index width = 1; width <= n; ++width) ranked.push_back(score_width(coarse, sample, next, width));
         const std::size_t kept = std::min(finalists, ranked.size());
         std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(kept), ranked.end(), better);
         for (std::size_t i = 0; i < kept; ++i) candidates.push_back(ranked[i].width);
@@ -207,12 +219,12 @@ layout_result layout_finder::find() const {
     }
 
     // Then the candidates on every colour of every record.
-    stage fine{records_, false};
+    stage<edge_colours> fine{colours_};
     if (!set_bases(fine, sample)) return result;
     const std::vector<index> all = pick_records(n, n);
-    const std::vector<double> beside = side_by_side(fine, all);
+    const side_by_side next = beside(fine, all);
     std::vector<width_score> ranked;
-    for (const index width : candidates) ranked.push_back(score_width(fine, all, beside, width));
+    for (const index width : candidates) ranked.push_back(score_width(fine, all, next, width));
     std::sort(ranked.begin(), ranked.end(), better);
     if (ranked.empty() || ranked.front().score <= 0) return result;
     const width_score best = ranked.front();
