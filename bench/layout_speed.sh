@@ -3,7 +3,7 @@
 # its true layout, 100 x 80 blocks, taking turns, and prints the median and quartiles of the
 # per-turn ratio quorvex-layout / quorvex, then the peak resident memory of both. Two files:
 # "random", the random tile data of process_ratio.sh (no layout to find: quorvex-layout must
-# say it cannot tell), and "painted", the painted picture of reduce_speed.py drawn at 6400 x
+# say it cannot tell), and "painted", the painted picture of reduce_speed.py scaled to 6400 x
 # 5120 pixels and packed by quorvex-pack (quorvex-layout must find 100 x 80).
 #
 #   bench/layout_speed.sh [BUILD_DIR] [RUNS]      defaults: build 31
@@ -21,7 +21,7 @@ head -c $((5120 * 100 * 80)) /dev/urandom >"$dir/random.tis"
 import sys; sys.path.insert(0, '$bench')
 from PIL import Image
 from reduce_speed import painted
-Image.fromarray(painted(6400, 5120)).save('$dir/painted.png')"
+Image.fromarray(painted()).resize((6400, 5120), Image.LANCZOS).save('$dir/painted.png')"
 "$build/quorvex-pack" "$dir/painted.png" "$dir/painted.tis" >/dev/null
 rm "$dir/painted.png"
 "$build/quorvex-layout" --numbers "$dir/painted.tis" 2>/dev/null | grep -qx "100 80" ||

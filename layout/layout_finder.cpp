@@ -18,13 +18,14 @@ constexpr double worst = 1.5;
 // Every width is ranked on the grey edges of at most `sampled` records, then the best
 // `finalists` on all the colours of every record.
 constexpr std::int64_t sampled = 128;
-constexpr std::size_t finalists = 24;
+constexpr std::size_t finalists = 16;
 constexpr std::int64_t spread_offsets = 16;  // record distances that stand for "at random"
 // A runner-up puts a better block below at least this share of the records where it and the
 // best width clearly differ (by `decisive` of the random cost).
 constexpr double close_share = 0.4;
 constexpr double decisive = 0.25;
 constexpr std::size_t most_runners_up = 3;
+constexpr std::size_t runner_up_candidates = 8;  // the next best widths, each judged record by record
 
 using index = std::int64_t;
 
@@ -125,11 +126,13 @@ width_score score_width(const stage<Edges>& s, const std::vector<index>& picked,
 // block `other` puts below it as good a match as the one `best` puts there? Only clear
 // differences count (`decisive`); `other` is close when it wins at least `close_share` of them,
 // or when there are none, as on a pattern that repeats.
-bool close_to(const stage<edge_colours>& s, index best, index other) {
-    const auto n = static_cast<index>(s.records.size());
+// `ours` holds the costs of the best width's pairs by upper record, -1 where not compared.
+bool close_to(const stage<edge_colours>& s, const std::vector<int>& ours_by_record, index other) {
     index compared = 0, decided = 0, won = 0;
-    for (index k = 0; k + std::max(best, other) < n; ++k) {
-        const int ours = s.vertical(k, k + best), theirs = s.vertical(k, k + other);
+    for (index k = 0; k + other < static_cast<index>(s.records.size()); ++k) {
+        const int ours = ours_by_record[static_cast<std::size_t>(k)];
+        if (ours < 0) continue;
+        const int theirs = s.vertical(k, k + other);
         if (ours < 0 || theirs < 0) continue;
         ++compared;
         const double difference = relative(ours, s.vertical_base) - relative(theirs, s.vertical_base);
@@ -230,11 +233,12 @@ layout_result layout_finder::find() const {
     const width_score best = ranked.front();
     result.refusal = layout_refusal::none;
     result.best = guess(n, best.width);
-    for (auto w = ranked.begin() + 1; w != ranked.end() && result.also.size() < most_runners_up; ++w) {
+    std::vector<int> ours(static_cast<std::size_t>(n), -1);
+    for (index k = 0; k + best.width < n; ++k) ours[static_cast<std::size_t>(k)] = fine.vertical(k, k + best.width);
+    const auto last = ranked.begin() + static_cast<std::ptrdiff_t>(std::min(ranked.size(), 1 + runner_up_candidates));
+    for (auto w = ranked.begin() + 1; w != last && result.also.size() < most_runners_up; ++w) {
         // A single row with records after it has too few pairs one row apart to judge.
-        if (w->score > 0 && 2 * w->width <= n && close_to(fine, best.width, w->width)) {
-            result.also.push_back(guess(n, w->width));
-        }
+        if (w->score > 0 && 2 * w->width <= n && close_to(fine, ours, w->width)) result.also.push_back(guess(n, w->width));
     }
     return result;
 }
