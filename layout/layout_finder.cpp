@@ -33,8 +33,8 @@ using index = std::int64_t;
 template <class Edges>
 struct stage {
     const std::vector<Edges>& records;
-    double vertical_base = 1;
-    double horizontal_base = 1;
+    double vertical_base = 0;  // what pairs at random cost, from set_bases
+    double horizontal_base = 0;
 
     const Edges& at(index k) const { return records[static_cast<std::size_t>(k)]; }
     // Record `upper` standing above `lower`, or `one` left of `other`; -1 where an edge is flat.

@@ -65,8 +65,25 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
         // Every multiple of the period holding two rows fits as well; more pairs rank first.
         {"a pattern repeating every 3 blocks, 6 wide", repeating_records(3, 6, 4), layout_refusal::none, {3, 8, 0},
          {{6, 4, 0}, {9, 2, 6}, {12, 2, 0}}},
-        {"flat data", picture_records(6, 4, [](int, int) { return std::array<unsigned char, 3>{70, 70, 200}; }),
+        // Past 129 records every width is first ranked on a sample of them.
+        {"more records than the first ranking samples", gradient_records(17, 9), layout_refusal::none, {17, 9, 0}},
+        // Flat blocks meet each other perfectly at every width: counted, they would make random
+        // pairs look perfect too.
+        {"mostly one flat colour", picture_records(9, 10, [](int x, int y) {
+             using colour = std::array<unsigned char, 3>;
+             // Blue tells the columns apart, so that no neighbour of the true width comes close.
+             if (y >= 128) return colour{30, 60, 120};
+             return colour{static_cast<unsigned char>(x / 64 * 37 % 200), static_cast<unsigned char>(y / 8 * 16),
+                           static_cast<unsigned char>(x / 4 * 4 * 255 / 575)};
+         }), layout_refusal::none, {9, 10, 0}},
+        {"flat data", picture_records(6, 4, [](int, int) { return std::array<unsigned char, 3>{30, 60, 120}; }),
          layout_refusal::cannot_tell},
+        // Its bottom row is its top row and its left column its right one: every pair meets.
+        {"one block repeated", picture_records(5, 4, [](int x, int y) {
+             const auto edge_or = [](int at, int inside) { return at % 64 == 0 || at % 64 == 63 ? 0 : inside; };
+             return std::array<unsigned char, 3>{static_cast<unsigned char>(edge_or(x, x % 64 * 4)),
+                                                 static_cast<unsigned char>(edge_or(y, 200)), 50};
+         }), layout_refusal::cannot_tell},
         {"random bytes", random_bytes(40 * 5120), layout_refusal::cannot_tell},
         {"one record", records_of(gradient, 5, 1), layout_refusal::single_record},
         // Nothing to compare their one pair with.
@@ -91,7 +108,7 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
             EXPECT_EQ(static_cast<std::int64_t>(r.data.size() / 5120), found.records);
             if (r.refusal == layout_refusal::none) {
                 EXPECT_EQ(r.best, found.best) << found.best.width << " x " << found.best.height << ", " << found.best.extra;
-                EXPECT_TRUE(r.also == found.also) << found.also.size() << " runners-up";
+                EXPECT_TRUE(r.also == found.also) << found.also.size() << " runners-up, the first " << (found.also.empty() ? 0 : found.also[0].width);
             }
         }
     }

@@ -29,6 +29,7 @@ bytes picture_records(int width, int height, const std::function<std::array<unsi
                 const auto colour = pixel(block % width * 64 + x, block / width * 64 + y);
                 auto found = std::find(palette.begin(), palette.end(), colour);
                 if (found == palette.end()) found = palette.insert(palette.end(), colour);
+                check(palette.size() <= 256);
                 // Odd blocks list their colours from the end of the palette.
                 const auto entry = static_cast<int>(found - palette.begin());
                 indices.push_back(static_cast<unsigned char>(block % 2 == 0 ? entry : 255 - entry));
