@@ -133,7 +133,7 @@ bool close_to(const stage<edge_colours>& s, const std::vector<int>& ours_by_reco
         const int ours = ours_by_record[static_cast<std::size_t>(k)];
         if (ours < 0) continue;
         const int theirs = s.vertical(k, k + other);
-        if (ours < 0 || theirs < 0) continue;
+        if (theirs < 0) continue;
         ++compared;
         const double difference = relative(ours, s.vertical_base) - relative(theirs, s.vertical_base);
         if (std::abs(difference) < decisive) continue;
@@ -226,8 +226,9 @@ layout_result layout_finder::find() const {
     if (!set_bases(fine, sample)) return result;
     const std::vector<index> all = pick_records(n, n);
     const side_by_side next = beside(fine, all);
-    std::vector<width_score> ranked;
-    for (const index width : candidates) ranked.push_back(score_width(fine, all, next, width));
+    std::vector<width_score> ranked(candidates.size());
+    std::transform(candidates.begin(), candidates.end(), ranked.begin(),
+                   [&](index width) { return score_width(fine, all, next, width); });
     std::sort(ranked.begin(), ranked.end(), better);
     if (ranked.empty() || ranked.front().score <= 0) return result;
     const width_score best = ranked.front();
