@@ -396,6 +396,8 @@ void run_rows(std::span<const row> every, std::span<const row> posix, std::span<
         if (runs_other_build) text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
         EXPECT_EQ("Quorvex v1.0 by Velkaran\n" + windows_spelling(r.out, dir), text);
         if (r.made.starts_with('|')) {
+            // Another build's text output may end its lines with CR LF, as its log does.
+            if (kind == tool::layout && runs_other_build) std::erase(piped, '\r');
             EXPECT_TRUE(made_by(r, dir, kind) == piped) << "the pipe holds what was made, and nothing else";
         } else if (!r.made.empty()) {
             // A replaced file keeps its permissions; appended data follows what was there.
