@@ -189,9 +189,9 @@ void layout_finder::add(std::span<const unsigned char> bytes) {
 // pairs of a wrong width, however few.
 // Cannot tell: when the best width's evidence is not above 0, that is when its pairs on the
 // whole meet no better than `neutral` times random pairs: flat data, noise, identical blocks.
-// Runners-up: a width with evidence above 0 whose own pairs (one block-row apart) meet nearly
-// as well as the best's: within `close_share` of the way from the best's to random cost, as a
-// width and its double do on a repeating pattern.
+// Runners-up: among the next `runner_up_candidates` widths, one with evidence above 0 and two
+// full rows that close_to finds nearly as good, record by record: each multiple of the period
+// of a repeating pattern.
 layout_result layout_finder::find() const {
     layout_result result;
     const auto n = static_cast<index>(size_ / record_size);

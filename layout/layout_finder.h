@@ -46,7 +46,7 @@ struct layout_result {
 
 class layout_finder {
 public:
-    /// The most records kept (a tile file of 5 GiB, 452 MiB of edges); more are refused.
+    /// The most records kept (a tile file of 5 GiB, 450 bytes of edges each); more are refused.
     static constexpr std::int64_t max_records = std::int64_t{1} << 20;
 
     /// Takes the next bytes of the tile data. Any chunking of the same bytes finds the same.
