@@ -1,4 +1,4 @@
-# bash completion for quorvex and quorvex-pack, installed once under each command's name:
+# bash completion for quorvex, quorvex-pack and quorvex-layout, installed once under each command's name:
 # the files that fit a position first, then every other file and folder; the options to a
 # word that begins with '-'.
 
@@ -58,6 +58,22 @@ _quorvex_pack() {
   [[ -n $option ]] || ((ended)) || _quorvex_options '--like --threads --force --help --version --'
 }
 
+# One tile file, options anywhere before '--'.
+_quorvex_layout() {
+  COMPREPLY=()
+  local i names=0 ended=0
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    if ((ended)) || [[ ${COMP_WORDS[i]} != -?* ]]; then
+      names=$((names + 1))
+    elif [[ ${COMP_WORDS[i]} == -- ]]; then
+      ended=1
+    fi
+  done
+  ((names == 0)) && _quorvex_files_first '*.tis'
+  ((ended)) || _quorvex_options '--numbers --help --version --'
+}
+
 # nosort keeps the files that fit first; without -o default the counts stay uncompleted.
 complete -F _quorvex -o filenames -o nosort quorvex
 complete -F _quorvex_pack -o filenames -o nosort quorvex-pack
+complete -F _quorvex_layout -o filenames -o nosort quorvex-layout

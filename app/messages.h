@@ -85,6 +85,41 @@ inline constexpr std::string_view progress_rate = " a second";
 
 }  // namespace pack_messages
 
+// The texts quorvex-layout adds to the banner.
+namespace layout_messages {
+
+inline constexpr std::string_view usage =
+    "Usage: quorvex-layout [--numbers] [--] <tisfile>\n"
+    "Note: finds the width and height in blocks that quorvex needs, from how the blocks' edges meet\n"
+    "Note: --numbers prints only the width and height; the other lines go to standard error";
+inline constexpr std::string_view unknown_option = "Unknown option: ";
+inline constexpr std::string_view missing_tisfile = "Missing the tisfile";
+inline constexpr std::string_view extra_argument = "Extra argument: ";
+// Between a file's name and the system's reason it could not be read.
+inline constexpr std::string_view because = ": ";
+inline constexpr std::string_view ended_early = "it could not be read to its end";
+inline constexpr std::string_view no_memory = "not enough memory to read it";
+
+inline constexpr std::string_view layout = "Layout: ";
+inline constexpr std::string_view by = " x ";
+inline constexpr std::string_view blocks = " blocks";
+inline constexpr std::string_view record_after = ", 1 record after them";
+inline constexpr std::string_view and_then = ", ";
+inline constexpr std::string_view records_after = " records after them";
+// The command that converts it, as a POSIX shell reads it.
+inline constexpr std::string_view command = "quorvex ";
+inline constexpr std::string_view also_possible = "Also possible: ";
+
+inline constexpr std::string_view is_empty = " is empty: there is no layout to find!";
+inline constexpr std::string_view is_picture = " is not a tis file: it starts like a BMP or PNG picture!";
+inline constexpr std::string_view not_whole_records = " is not a tis file: its size is not a whole number of records!";
+inline constexpr std::string_view single_record = " holds a single record: there is no layout to find!";
+inline constexpr std::string_view too_many_records = " holds more records than quorvex-layout reads: ";
+inline constexpr std::string_view cannot_tell = "Cannot tell the layout of ";
+inline constexpr std::string_view cannot_tell_why = ": no width makes its blocks' edges meet clearly better than the others";
+
+}  // namespace layout_messages
+
 /// Writes one message as a whole line and flushes, so it shows at once even in a pipe.
 inline void say(std::ostream& out, std::string_view first, std::string_view second = {},
                 std::string_view third = {}) {

@@ -101,4 +101,5 @@ def main():
         subprocess.run([os.path.join(build, "bench", "pack_threads"), bitmap, runs, "1", "2", "7"], check=True)
 
 
-main()
+if __name__ == "__main__":  # layout_accuracy.py borrows the pictures
+    main()

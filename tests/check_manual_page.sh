@@ -48,6 +48,24 @@ and_then * records_kept
 * original_is_picture
 * original_of * original_not_records * original_record_size
 progress * progress_of * progress_rows * progress_rate' ;;
+layout_messages) messages='usage
+unknown_option *
+missing_tisfile
+extra_argument *
+* because *
+* because ended_early
+* because no_memory
+layout * by * blocks
+record_after
+and_then * records_after
+command *
+also_possible * by * blocks
+* is_empty
+* is_picture
+* not_whole_records
+* single_record
+* too_many_records *
+cannot_tell * cannot_tell_why' ;;
 *) echo "no messages listed for namespace $3"; exit 1 ;;
 esac
 # name=text for every string constant of the namespace, regular-expression characters escaped.

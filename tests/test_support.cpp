@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <array>
 
 #include "conversion/bitmap_header.h"
@@ -16,6 +17,42 @@ bytes tile_records(int count, int first) {
         for (unsigned i = 0; i < 4096; ++i) data.push_back(static_cast<unsigned char>(i % 64 * 3 + i / 64 * 5 + seed * 11));
     }
     return data;
+}
+
+bytes picture_records(int width, int height, const std::function<std::array<unsigned char, 3>(int, int)>& pixel) {
+    bytes data;
+    for (int block = 0; block < width * height; ++block) {
+        std::vector<std::array<unsigned char, 3>> palette;
+        bytes indices;
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const auto colour = pixel(block % width * 64 + x, block / width * 64 + y);
+                auto found = std::find(palette.begin(), palette.end(), colour);
+                if (found == palette.end()) found = palette.insert(palette.end(), colour);
+                check(palette.size() <= 256);
+                // Odd blocks list their colours from the end of the palette.
+                const auto entry = static_cast<int>(found - palette.begin());
+                indices.push_back(static_cast<unsigned char>(block % 2 == 0 ? entry : 255 - entry));
+            }
+        }
+        bytes record(1024, 0);
+        for (std::size_t i = 0; i < palette.size(); ++i) {
+            const std::size_t entry = block % 2 == 0 ? i : 255 - i;
+            std::copy(palette[i].begin(), palette[i].end(), record.begin() + static_cast<std::ptrdiff_t>(entry * 4));
+        }
+        record.insert(record.end(), indices.begin(), indices.end());
+        data.insert(data.end(), record.begin(), record.end());
+    }
+    return data;
+}
+
+bytes gradient_records(int width, int height, bool frame) {
+    return picture_records(width, height, [=](int x, int y) -> std::array<unsigned char, 3> {
+        const bool ring = x < 64 || y < 64 || x >= (width - 1) * 64 || y >= (height - 1) * 64;
+        if (frame && ring) return {0, 0, 0};
+        return {90, static_cast<unsigned char>(y / 4 * 4 * 255 / (height * 64)),
+                static_cast<unsigned char>(x / 4 * 4 * 255 / (width * 64))};
+    });
 }
 
 unique_file temp_file_with(const bytes& content) {

@@ -3,10 +3,12 @@
 // What the tests, the fuzz targets and the benchmark share: tile data made in memory, whole
 // files as bytes, and the one reference decoder. Nothing here depends on GoogleTest.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,6 +22,15 @@ using bytes = std::vector<unsigned char>;
 /// `count` tile records numbered from `first`; each record's palette and indices both depend
 /// on its number, and every record uses all 256 indices.
 bytes tile_records(int count, int first = 0);
+
+/// The records of a picture of `width` x `height` blocks: `pixel(x, y)` gives its blue, green
+/// and red, at most 256 colours in any block. Each record lists its block's colours in its own
+/// order, so only a lookup through the right palette gives the picture back.
+bytes picture_records(int width, int height, const std::function<std::array<unsigned char, 3>(int, int)>& pixel);
+
+/// picture_records of a smooth picture: red grows across, green down, in steps of four pixels;
+/// with `frame` every block of the outer ring is black.
+bytes gradient_records(int width, int height, bool frame = false);
 
 struct file_closer {
     void operator()(std::FILE* f) const { (void)std::fclose(f); }

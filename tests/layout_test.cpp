@@ -1,0 +1,117 @@
+#include "layout/layout_finder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace quorvex {
+
+namespace {
+
+// A picture that repeats every `period` blocks across and every block down; drawn `width`
+// blocks wide, any multiple of the period is as good a width as the true one.
+bytes repeating_records(int period, int width, int height) {
+    return picture_records(width, height, [=](int x, int y) -> std::array<unsigned char, 3> {
+        // A triangle wave in steps of four pixels: at most 16 colours each way in a block.
+        const auto wave = [](int at, int length) {
+            return static_cast<unsigned char>(std::abs(at / 4 * 4 % length - length / 2) * 510 / length);
+        };
+        return {40, wave(y, 64), wave(x, 64 * period)};
+    });
+}
+
+// The same noise every run: a linear congruential generator's high bytes.
+bytes random_bytes(std::size_t count) {
+    bytes data(count);
+    std::uint32_t state = 24;
+    for (unsigned char& b : data) b = static_cast<unsigned char>((state = state * 1664525U + 1013904223U) >> 24);
+    return data;
+}
+
+bytes with(bytes data, const bytes& more) {
+    data.insert(data.end(), more.begin(), more.end());
+    return data;
+}
+
+bytes records_of(const bytes& data, std::size_t first, std::size_t count) {
+    return bytes(data.begin() + static_cast<std::ptrdiff_t>(first * 5120),
+                 data.begin() + static_cast<std::ptrdiff_t>((first + count) * 5120));
+}
+
+}  // namespace
+
+TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
+    const bytes png_start{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const bytes gradient = gradient_records(7, 4);
+    struct row {
+        const char* situation;
+        bytes data;
+        layout_refusal refusal;
+        layout_guess best{};
+        std::vector<layout_guess> also{};
+    };
+    const row rows[] = {
+        {"a smooth gradient 3 wide", gradient_records(3, 5), layout_refusal::none, {3, 5, 0}},
+        {"a smooth gradient 7 wide", gradient, layout_refusal::none, {7, 4, 0}},
+        {"a smooth gradient 13 wide", gradient_records(13, 3), layout_refusal::none, {13, 3, 0}},
+        {"a smooth gradient 31 wide", gradient_records(31, 2), layout_refusal::none, {31, 2, 0}},
+        {"a black frame, which says nothing", gradient_records(9, 6, true), layout_refusal::none, {9, 6, 0}},
+        {"records copied after the last row", with(gradient, records_of(gradient, 3, 3)), layout_refusal::none, {7, 4, 3}},
+        {"a single block-row", gradient_records(11, 1), layout_refusal::none, {11, 1, 0}},
+        {"a single column", gradient_records(1, 9), layout_refusal::none, {1, 9, 0}},
+        // Every multiple of the period holding two rows fits as well; more pairs rank first.
+        {"a pattern repeating every 3 blocks, 6 wide", repeating_records(3, 6, 4), layout_refusal::none, {3, 8, 0},
+         {{6, 4, 0}, {9, 2, 6}, {12, 2, 0}}},
+        // Past 129 records every width is first ranked on a sample of them.
+        {"more records than the first ranking samples", gradient_records(17, 9), layout_refusal::none, {17, 9, 0}},
+        // Flat blocks meet each other perfectly at every width: counted, they would make random
+        // pairs look perfect too.
+        {"mostly one flat colour", picture_records(9, 10, [](int x, int y) {
+             using colour = std::array<unsigned char, 3>;
+             // Blue tells the columns apart, so that no neighbour of the true width comes close.
+             if (y >= 128) return colour{30, 60, 120};
+             return colour{static_cast<unsigned char>(x / 64 * 37 % 200), static_cast<unsigned char>(y / 8 * 16),
+                           static_cast<unsigned char>(x / 4 * 4 * 255 / 575)};
+         }), layout_refusal::none, {9, 10, 0}},
+        {"flat data", picture_records(6, 4, [](int, int) { return std::array<unsigned char, 3>{30, 60, 120}; }),
+         layout_refusal::cannot_tell},
+        // Its bottom row is its top row and its left column its right one: every pair meets.
+        {"one block repeated", picture_records(5, 4, [](int x, int y) {
+             const auto edge_or = [](int at, int inside) { return at % 64 == 0 || at % 64 == 63 ? 0 : inside; };
+             return std::array<unsigned char, 3>{static_cast<unsigned char>(edge_or(x, x % 64 * 4)),
+                                                 static_cast<unsigned char>(edge_or(y, 200)), 50};
+         }), layout_refusal::cannot_tell},
+        {"random bytes", random_bytes(40 * 5120), layout_refusal::cannot_tell},
+        {"one record", records_of(gradient, 5, 1), layout_refusal::single_record},
+        // Nothing to compare their one pair with.
+        {"two records", records_of(gradient, 0, 2), layout_refusal::cannot_tell},
+        {"empty", {}, layout_refusal::empty},
+        {"a PNG", with(png_start, bytes(5120 - 8)), layout_refusal::picture},
+        {"a record and a byte", with(gradient, {0}), layout_refusal::not_whole_records},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.situation);
+        // Any chunking of the same bytes finds the same: whole records, single bytes, chunks
+        // that cut records and palettes anywhere.
+        for (const std::size_t chunk : {std::size_t{5120 * 64}, std::size_t{1}, std::size_t{4099}, std::size_t{7}}) {
+            if (chunk < 4099 && r.data.size() > 5120 * 8) continue;  // small chunks on small data only
+            SCOPED_TRACE("chunks of " + std::to_string(chunk));
+            layout_finder finder;
+            for (std::size_t at = 0; at < r.data.size(); at += chunk) {
+                finder.add(std::span(r.data).subspan(at, std::min(chunk, r.data.size() - at)));
+            }
+            const layout_result found = finder.find();
+            EXPECT_EQ(static_cast<int>(r.refusal), static_cast<int>(found.refusal));
+            EXPECT_EQ(static_cast<std::int64_t>(r.data.size() / 5120), found.records);
+            if (r.refusal == layout_refusal::none) {
+                EXPECT_EQ(r.best, found.best) << found.best.width << " x " << found.best.height << ", " << found.best.extra;
+                EXPECT_TRUE(r.also == found.also) << found.also.size() << " runners-up, the first " << (found.also.empty() ? 0 : found.also[0].width);
+            }
+        }
+    }
+}
+
+}  // namespace quorvex
