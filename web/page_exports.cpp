@@ -79,16 +79,18 @@ int page_pack(unsigned char* picture, std::size_t picture_size, const char* pict
 /// layouts found (the best first, then the runners-up; 0 after a refusal). The result's line
 /// holds quorvex-layout's lines for it, one to a line.
 int page_layout(const unsigned char* tiles, std::size_t size, const char* name) {
-    answered(
-        [&] {
-            guessed = {};
-            guessed = quorvex::guess_layout_in_memory(name, {tiles, size});
-            quorvex::face_result lines;
-            for (const std::string& line : guessed.lines) lines.line.append(lines.line.empty() ? "" : "\n").append(line);
-            return lines;
-        },
-        name);
-    if (guessed.found.refusal != quorvex::layout_refusal::none || guessed.lines.empty()) return 0;
+    last = {};
+    guessed = {};
+    try {
+        guessed = quorvex::guess_layout_in_memory(name, {tiles, size});
+        for (const std::string& line : guessed.lines) last.line.append(last.line.empty() ? "" : "\n").append(line);
+    } catch (const std::bad_alloc&) {
+        // The edges of a huge file on a small machine: quorvex-layout's words for it.
+        guessed = {};
+        last.line = std::string(name).append(quorvex::layout_messages::because).append(quorvex::layout_messages::no_memory);
+        return 0;
+    }
+    if (guessed.found.refusal != quorvex::layout_refusal::none) return 0;
     return static_cast<int>(1 + guessed.found.also.size());
 }
 
