@@ -10,6 +10,7 @@
 #include "app/exit_status.h"
 #include "app/files.h"
 #include "app/help_and_version.h"
+#include "app/layout_outcome.h"
 #include "app/messages.h"
 #include "conversion/block_geometry.h"
 #include "layout/layout_finder.h"
@@ -68,18 +69,6 @@ std::string shell_quoted(const std::string& name) {
     return quoted.append("'");
 }
 
-std::string size_text(const layout_guess& g) {
-    return std::to_string(g.width).append(layout_messages::by).append(std::to_string(g.height));
-}
-
-// "Layout: 6 x 2 blocks" with the records after them, or the same after "Also possible: ".
-std::string layout_line(std::string_view lead, const layout_guess& g) {
-    std::string line = std::string(lead).append(size_text(g)).append(layout_messages::blocks);
-    if (g.extra == 1) line.append(layout_messages::record_after);
-    if (g.extra > 1) line.append(layout_messages::and_then).append(std::to_string(g.extra)).append(layout_messages::records_after);
-    return line;
-}
-
 // Reads the whole file into `finder`; false, having said why, when a read fails.
 bool read_into(const std::string& name, layout_finder& finder, std::ostream& log) {
     errno = 0;
@@ -97,21 +86,6 @@ bool read_into(const std::string& name, layout_finder& finder, std::ostream& log
         return false;
     }
     return true;
-}
-
-// The refusal line for anything but a layout found.
-void say_refusal(const layout_result& found, const std::string& name, std::ostream& log) {
-    switch (found.refusal) {
-        case layout_refusal::empty: say(log, name, layout_messages::is_empty); break;
-        case layout_refusal::picture: say(log, name, layout_messages::is_picture); break;
-        case layout_refusal::not_whole_records: say(log, name, layout_messages::not_whole_records); break;
-        case layout_refusal::single_record: say(log, name, layout_messages::single_record); break;
-        case layout_refusal::too_many_records:
-            say(log, name, layout_messages::too_many_records, std::to_string(layout_finder::max_records));
-            break;
-        case layout_refusal::cannot_tell: say(log, layout_messages::cannot_tell, name, layout_messages::cannot_tell_why); break;
-        case layout_refusal::none: break;
-    }
 }
 
 }  // namespace
@@ -144,7 +118,7 @@ int layout_run(int argc, const char* const* argv, std::ostream& out, std::ostrea
         return exit_status::failure;
     }
     if (found.refusal != layout_refusal::none) {
-        say_refusal(found, command.tiles, log);
+        say(log, layout_refusal_line(found, command.tiles));
         return exit_status::failure;
     }
     say(log, layout_line(layout_messages::layout, found.best));

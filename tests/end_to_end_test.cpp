@@ -35,6 +35,7 @@
 
 #include "app/files.h"
 #include "app/run.h"
+#include "conversion/block_geometry.h"
 #include "packing/pack_blocks.h"
 #include "packing/read_picture.h"
 #include "tests/test_support.h"
@@ -136,7 +137,8 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
 // permissions, "name=N-cut" without its last byte, "name=N+K" with K bytes more, "name=BMN"
 // starting with "BM"), "name=bmp" a picture of 2 x 1 blocks, "name=bmpWxH" the same claiming
 // W x H pixels, "name=bmp-cut" the same cut short, "name=bmp-nosize" with a file size field of
-// 0, "name=gradWxH" the records of a smooth picture of W x H blocks, "name=flat" of one flat
+// 0, "name=gradWxH" the records of a smooth picture of W x H blocks ("gradWxH+K" then K of
+// them again, from the fourth), "name=flat" of one flat
 // colour, "name=odd" 2 records and a byte, "name=sample" the shipped sample, "name=rleWxH" a
 // run-length picture of 1080 bytes that claims W x H pixels and ends at
 // once, all black, "name=png" the start of a PNG; "name/" a folder, "name->target" and
@@ -168,7 +170,13 @@ bool lay_out(const fs::path& dir, const std::string& entry, std::vector<fs::path
     } else if (const std::string value = entry.substr(name.size() + 1); value == "sample") {
         write_file(dir / name, read_file(SAMPLE_TILE_FILE));
     } else if (value.starts_with("grad")) {
-        write_file(dir / name, gradient_records(std::stoi(value.substr(4)), std::stoi(value.substr(value.find('x') + 1))));
+        bytes data = gradient_records(std::stoi(value.substr(4)), std::stoi(value.substr(value.find('x') + 1)));
+        if (const std::size_t plus = value.find('+'); plus != std::string::npos) {
+            const auto from = data.begin() + 3 * quorvex::block_geometry::record_bytes;
+            const bytes after(from, from + std::stoi(value.substr(plus + 1)) * quorvex::block_geometry::record_bytes);
+            data.insert(data.end(), after.begin(), after.end());
+        }
+        write_file(dir / name, data);
     } else if (value == "flat" || value == "odd") {
         bytes data = value == "odd" ? tile_records(2) : picture_records(4, 3, [](int, int) { return std::array<unsigned char, 3>{9, 9, 9}; });
         if (value == "odd") data.push_back(0);
@@ -459,6 +467,8 @@ const row layout_every_build[] = {
     {"a name quoted for the shell", {"it's mine.tis=grad7x4"}, {"it's mine.tis"},
      "Layout: 7 x 4 blocks\nquorvex 'it'\\''s mine.tis' 7 4\n", 0},
     {"a name after --", {"-t=grad5x3"}, {"--", "-t"}, "Layout: 5 x 3 blocks\nquorvex -t 5 3\n", 0},
+    {"a record after the rows", {"t.tis=grad7x4+1"}, {"t.tis"}, "Layout: 7 x 4 blocks, 1 record after them\nquorvex t.tis 7 4\n", 0},
+    {"records after the rows", {"t.tis=grad7x4+2"}, {"t.tis"}, "Layout: 7 x 4 blocks, 2 records after them\nquorvex t.tis 7 4\n", 0},
     {"--numbers into a pipe", {"t.tis=grad13x3"}, {"--numbers", "t.tis", "|"},
      "Layout: 13 x 3 blocks\nquorvex t.tis 13 3\n", 0, "|13 3\n"},
     {"--numbers refused, nothing in the pipe", {"t.tis=1"}, {"t.tis", "--numbers", "|"},

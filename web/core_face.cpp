@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/layout_outcome.h"
 #include "app/messages.h"
 #include "app/pack_outcome.h"
 #include "conversion/bitmap_header.h"
@@ -105,6 +106,20 @@ face_result pack_in_memory(std::string_view name, std::vector<unsigned char> pic
         return refused(picture_name + std::string(pack_messages::no_memory));
     }
     return written(std::move(tiles), written_line(pic, packed, original.has_value()));
+}
+
+face_layout guess_layout_in_memory(std::string_view name, std::span<const unsigned char> tiles) {
+    face_layout guessed;
+    layout_finder finder;
+    finder.add(tiles);
+    guessed.found = finder.find();
+    if (guessed.found.refusal != layout_refusal::none) {
+        guessed.lines.push_back(layout_refusal_line(guessed.found, std::string(name)));
+        return guessed;
+    }
+    guessed.lines.push_back(layout_line(layout_messages::layout, guessed.found.best));
+    for (const layout_guess& g : guessed.found.also) guessed.lines.push_back(layout_line(layout_messages::also_possible, g));
+    return guessed;
 }
 
 }  // namespace quorvex

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "layout/layout_finder.h"
+
 namespace quorvex {
 
 /// What one piece of work gave: the output's bytes (none after a refusal) and the one line
@@ -49,5 +51,16 @@ struct original_tiles {
 [[nodiscard]] face_result pack_in_memory(std::string_view name, std::vector<unsigned char> picture,
                                          std::optional<original_tiles> original,
                                          const std::function<void(std::size_t, std::size_t)>& progress);
+
+/// What guessing a layout gave: the finder's result (the best and the runners-up, or why
+/// there is none) and the lines quorvex-layout prints for it, the command line left out: the
+/// layout line then one "Also possible" line for each runner-up, or the refusal line alone.
+struct face_layout {
+    layout_result found;
+    std::vector<std::string> lines;
+};
+
+/// The layout of the tile data `tiles`, named `name` in the lines, as quorvex-layout finds it.
+[[nodiscard]] face_layout guess_layout_in_memory(std::string_view name, std::span<const unsigned char> tiles);
 
 }  // namespace quorvex

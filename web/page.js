@@ -78,7 +78,8 @@ function placeGrid() {
 
 let conversions = 0;  // the latest asked for; answers to older ones are dropped
 
-async function convert(width, height, file) {
+// `first`: the first picture of the tile data chosen, timed by bench/page_speed.py.
+async function convert(width, height, file, first = false) {
   const asked = ++conversions;
   setState('working', 'Converting…');
   const job = { kind: 'convert', width, height, file };
@@ -101,16 +102,41 @@ async function convert(width, height, file) {
   offer('bmp', $('save-bmp'), answer.file, outputName(tiles.name, '.bmp'), 'image/bmp');
   $('save-png').disabled = false;
   setState('done', answer.line);
-  if (file) requestAnimationFrame(() => performance.mark('picture-shown'));
+  if (file || first) requestAnimationFrame(() => performance.mark('picture-shown'));
 }
 
-// Width and height from the records alone: the pair nearest a square. Shown as a start only.
+// Width and height from the records alone: the pair nearest a square, when the core cannot
+// tell the layout. Shown as a start only.
 function startingLayout(records) {
   let best = [records, 1];
   for (let width = 1; width * width <= records; ++width) {
     if (records % width === 0) best = [records / width, width];
   }
   return { width: best[0], height: best[1] };
+}
+
+// Sets the inputs to a layout and shows the picture at it.
+function useLayout(layout) {
+  $('width').value = layout.width;
+  $('height').value = layout.height;
+  layoutChanged();
+}
+
+// The runners-up the core offered, each a button that shows the picture at it.
+function offerRunnersUp(layouts) {
+  const also = $('also');
+  also.replaceChildren();
+  also.hidden = layouts.length === 0;
+  if (also.hidden) return;
+  also.append('Also possible:');
+  for (const layout of layouts) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'also-layout';
+    button.textContent = `${layout.width} x ${layout.height}`;
+    button.addEventListener('click', () => useLayout(layout));
+    also.append(' ', button);
+  }
 }
 
 async function chooseTiles(file) {
@@ -123,15 +149,19 @@ async function chooseTiles(file) {
   const whole = file.size % geometry.recordBytes === 0;
   $('tiles-about').textContent = `${file.name}: ${file.size.toLocaleString('en')} bytes, ` +
     `${records.toLocaleString('en')} record${records === 1 ? '' : 's'}${whole ? '' : ' (the last one short)'}`;
-  const start = startingLayout(Math.max(records, 1));
+  setState('working', 'Finding the layout…');
+  // The worker keeps the bytes it reads here for the conversions that follow.
+  const guess = await ask({ kind: 'layout', file });
+  const start = guess.layouts.length > 0 ? guess.layouts[0] : startingLayout(Math.max(records, 1));
   $('width').value = start.width;
   $('height').value = start.height;
   $('width').disabled = false;
   $('height').disabled = false;
-  $('guesses').textContent = records > 1
-    ? 'Tile data does not record its layout: this is the nearest to a square. Change it until the picture fits.'
-    : '';
-  await convert(start.width, start.height, file);
+  // The core's own words: the layout found, or why it cannot tell and what is shown instead.
+  $('guesses').textContent = guess.layouts.length > 0 ? guess.lines[0]
+    : `${guess.lines[0]}${/[.!]$/.test(guess.lines[0]) ? '' : '.'} Shown nearest to a square instead: change it until the picture fits.`;
+  offerRunnersUp(guess.layouts.slice(1));
+  await convert(start.width, start.height, null, true);
 }
 
 function layoutChanged() {

@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "app/messages.h"
@@ -25,6 +26,7 @@ void page_piece(const unsigned char* bytes, std::size_t size);
 namespace {
 
 quorvex::face_result last;
+quorvex::face_layout guessed;  // the last layout guessed, read by the worker a guess at a time
 
 // Running out of memory anywhere below is the same refusal the programs give.
 template <typename Work>
@@ -71,6 +73,35 @@ int page_pack(unsigned char* picture, std::size_t picture_size, const char* pict
     std::free(picture);
     std::free(original);
     return written;
+}
+
+/// Guesses the layout of `size` tile bytes at `tiles` as quorvex-layout does: the number of
+/// layouts found (the best first, then the runners-up; 0 after a refusal). The result's line
+/// holds quorvex-layout's lines for it, one to a line.
+int page_layout(const unsigned char* tiles, std::size_t size, const char* name) {
+    last = {};
+    guessed = {};
+    try {
+        guessed = quorvex::guess_layout_in_memory(name, {tiles, size});
+        for (const std::string& line : guessed.lines) last.line.append(last.line.empty() ? "" : "\n").append(line);
+    } catch (const std::bad_alloc&) {
+        // The edges of a huge file on a small machine: quorvex-layout's words for it.
+        guessed = {};
+        last.line = std::string(name).append(quorvex::layout_messages::because).append(quorvex::layout_messages::no_memory);
+        return 0;
+    }
+    if (guessed.found.refusal != quorvex::layout_refusal::none) return 0;
+    return static_cast<int>(1 + guessed.found.also.size());
+}
+
+/// Width and height in blocks of layout `index` of the last guess (0 the best).
+std::int32_t page_layout_width(int index) {
+    const auto& g = index == 0 ? guessed.found.best : guessed.found.also.at(static_cast<std::size_t>(index - 1));
+    return static_cast<std::int32_t>(g.width);
+}
+std::int32_t page_layout_height(int index) {
+    const auto& g = index == 0 ? guessed.found.best : guessed.found.also.at(static_cast<std::size_t>(index - 1));
+    return static_cast<std::int32_t>(g.height);
 }
 
 /// Says that `size` bytes of `name` could not be had in memory, as the programs say it; 0.

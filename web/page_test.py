@@ -4,7 +4,8 @@
 Usage: page_test.py <quorvex.html> <quorvex> <quorvex-pack> <scratch folder> [<screenshot.png>]
 
 Every byte the page offers to save is compared with what the native program writes for the
-same files; every refusal with the program's own line. Also checks that no request left the
+same files; every refusal with the program's own line; the layout it guesses with what
+quorvex-layout (beside quorvex) finds. Also checks that no request left the
 page. Exits 0 when all agree, 1 otherwise.
 """
 
@@ -12,6 +13,7 @@ import base64
 import json
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -72,6 +74,17 @@ def scene_tiles(scratch, quorvex_pack):
     subprocess.run([quorvex_pack, "scene.png", "scene.tis"], cwd=scratch, check=True, capture_output=True, timeout=TIMEOUT)
 
 
+def periodic_tiles(scratch, quorvex_pack):
+    """waves.tis: 8 x 6 blocks of waves repeating every 4 blocks across, so 4 x 12 fits nearly as well."""
+    import math
+    from PIL import Image
+    width, height = 8 * SIDE, 6 * SIDE
+    pixels = bytes(v for y in range(height) for x in range(width)
+                   for v in (int(127 + 120 * math.sin(2 * math.pi * x / (4 * SIDE))), y * 255 // height, 90))
+    Image.frombytes("RGB", (width, height), pixels).save(os.path.join(scratch, "waves.png"))
+    subprocess.run([quorvex_pack, "waves.png", "waves.tis"], cwd=scratch, check=True, capture_output=True, timeout=TIMEOUT)
+
+
 def random_tiles(path, records, rng, short=0):
     with open(path, "wb") as f:
         f.write(rng.randbytes(records * RECORD - short))
@@ -82,6 +95,18 @@ def native(command, cwd):
     run = subprocess.run(command, cwd=cwd, capture_output=True, text=True, timeout=TIMEOUT)
     lines = run.stdout.strip().splitlines()
     return lines[-1] if lines else ""
+
+
+def native_layout(quorvex_layout, name, cwd):
+    """quorvex-layout's lines after its banner, without the command line the page has no use for."""
+    run = subprocess.run([quorvex_layout, name], cwd=cwd, capture_output=True, text=True, timeout=TIMEOUT)
+    return [line for line in run.stdout.strip().splitlines()[1:] if not line.startswith("quorvex ")]
+
+
+def nearest_square(records):
+    """The factor pair nearest a square, the wider first: the page's start when no layout is found."""
+    height = max(h for h in range(1, records + 1) if records % h == 0 and h * h <= records)
+    return [records // height, height]
 
 
 class Page:
@@ -126,6 +151,12 @@ class Page:
                    document.getElementById('height').value = arguments[1];
                    document.getElementById('height').dispatchEvent(new Event('change'));""", width, height)
 
+    def guess(self):
+        """The layout the page set, the line it shows for it and the runners-up it offers."""
+        return self.js("""const $ = (id) => document.getElementById(id);
+            return [[Number($('width').value), Number($('height').value)], $('guesses').textContent,
+                    [...document.querySelectorAll('#also button')].map((b) => b.textContent)];""")
+
     def offered(self, link_id):
         """The bytes the link offers, or None when it offers nothing."""
         encoded = self.driver.execute_async_script("""
@@ -157,10 +188,39 @@ def main():
     page_path, quorvex, quorvex_pack, scratch = sys.argv[1:5]
     screenshot = sys.argv[5] if len(sys.argv) > 5 else None
     quorvex, quorvex_pack = os.path.abspath(quorvex), os.path.abspath(quorvex_pack)
+    quorvex_layout = os.path.join(os.path.dirname(quorvex), "quorvex-layout")
     os.makedirs(scratch, exist_ok=True)
     rng = random.Random(26)
     page = Page(page_path)
     try:
+        # The layout guessed as quorvex-layout finds it: a painted scene, waves and the sample
+        # found, with their runners-up offered; flat data that cannot tell shows the nearest square.
+        scene_tiles(scratch, quorvex_pack)
+        periodic_tiles(scratch, quorvex_pack)
+        sample = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "samples", "sample.tis")
+        with open(sample, "rb") as f, open(os.path.join(scratch, "sample.tis"), "wb") as out:
+            out.write(f.read())
+        with open(os.path.join(scratch, "flat.tis"), "wb") as f:
+            f.write(bytes(12 * RECORD))
+        for name, size in (("scene.tis", [12, 8]), ("waves.tis", [8, 6]), ("sample.tis", [6, 2])):
+            page.act(lambda: page.choose("tiles", os.path.join(scratch, name)))
+            lines = native_layout(quorvex_layout, name, scratch)
+            also = [m.group(1) for m in (re.match(r"Also possible: (\d+ x \d+)", line) for line in lines) if m]
+            check(f"{name}: the layout guessed, its line and the runners-up, as quorvex-layout finds them",
+                  [size, lines[0], also], page.guess())
+            if also:
+                page.act(lambda: page.driver.find_element("css selector", "#also button").click())
+                check(f"{name}: a runner-up chosen sets the layout", [int(n) for n in also[0].split(" x ")],
+                      page.guess()[0])
+            else:
+                print(f"not exercised: {name} has no runner-up to choose")
+        page.act(lambda: page.choose("tiles", os.path.join(scratch, "flat.tis")))
+        cannot = native_layout(quorvex_layout, "flat.tis", scratch)[0]
+        width_height, line, also = page.guess()
+        check("flat data: the page says it cannot tell in quorvex-layout's words and starts at the nearest square",
+              [True, True, nearest_square(12), []], [cannot.startswith("Cannot tell the layout of "),
+                                                    line.startswith(cannot), width_height, also])
+
         # Tile data of several layouts, converted as quorvex converts them.
         cases = [("random_3x2.tis", 3, 2, 0), ("random_1x4.tis", 1, 4, 0), ("random_7x1.tis", 7, 1, 0),
                  ("short_5x3.tis", 5, 3, 1000)]
@@ -236,8 +296,7 @@ def main():
         check("no request left the page", [], page.requests_out())
 
         if screenshot:
-            # A painted scene, packed by quorvex-pack, as a modder would open it.
-            scene_tiles(scratch, quorvex_pack)
+            # The painted scene, packed by quorvex-pack, as a modder would open it.
             page.act(lambda: page.choose("tiles", os.path.join(scratch, "scene.tis")))
             page.js("document.getElementById('grid').click()")
             canvas = page.driver.find_element("id", "picture")

@@ -109,6 +109,18 @@ async function keepFile(core, file) {
   }
 }
 
+// Guesses the layout of the tile data kept: the layouts found (the best first, then the
+// runners-up; none when the core cannot tell) and the core's lines for them.
+function guessLayout(core) {
+  const name = text(core, tiles.name);
+  const found = tiles.at === 0 ? core._page_out_of_memory(name) : core._page_layout(tiles.at, tiles.size, name);
+  const layouts = [];
+  for (let i = 0; i < found; ++i) layouts.push({ width: core._page_layout_width(i), height: core._page_layout_height(i) });
+  const lines = result(core, 0).line.split('\n');
+  core._free(name);
+  return { layouts, lines };
+}
+
 function pack(core, edited, original) {
   const name = text(core, edited.name);
   const originalName = original ? text(core, original.name) : 0;
@@ -133,6 +145,10 @@ async function handle(core, job) {
     return {};
   }
   if (job.kind === 'geometry') return { side: core._page_block_side(), recordBytes: core._page_record_bytes() };
+  if (job.kind === 'layout') {
+    await keepFile(core, job.file);
+    return guessLayout(core);
+  }
   if (job.kind === 'convert') {
     if (job.file) await keepFile(core, job.file);
     const side = core._page_block_side();
