@@ -47,8 +47,9 @@ fetch() {
   dpkg-source --no-check -x "$(ls "$work/${package}"_*.dsc | tail -1)" "$work/$package"
 }
 
-# The version the Linux build links, where its package is installed.
-spng_version=$(dpkg-query -W -f='${source:Version}' libspng-dev 2>/dev/null || true)
+# The version the Linux build links, where its package is installed: one line, as the package
+# may be installed for several architectures (the cross leg adds i386's and arm64's).
+spng_version=$(dpkg-query -W -f='${source:Version}\n' libspng-dev 2>/dev/null | head -1 || true)
 fetch libspng "$spng_version"
 
 zlib_arguments=()
