@@ -1,4 +1,5 @@
 #include "layout/layout_finder.h"
+#include "layout/record_edges.h"
 
 #include <gtest/gtest.h>
 
@@ -58,6 +59,11 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
         {"a smooth gradient 7 wide", gradient, layout_refusal::none, {7, 4, 0}},
         {"a smooth gradient 13 wide", gradient_records(13, 3), layout_refusal::none, {13, 3, 0}},
         {"a smooth gradient 31 wide", gradient_records(31, 2), layout_refusal::none, {31, 2, 0}},
+        // Every block's bottom row is the top row of the one below: pairs that meet exactly.
+        {"blocks that meet exactly below", picture_records(5, 6, [](int x, int y) {
+             const int across = x / 4 * 4 * 255 / 319, down = std::abs(y % 64 / 4 * 4 - 30) * 3;
+             return std::array<unsigned char, 3>{static_cast<unsigned char>(across), static_cast<unsigned char>(down), 90};
+         }), layout_refusal::none, {5, 6, 0}, {{10, 3, 0}, {15, 2, 0}}},
         {"a black frame, which says nothing", gradient_records(9, 6, true), layout_refusal::none, {9, 6, 0}},
         {"records copied after the last row", with(gradient, records_of(gradient, 3, 3)), layout_refusal::none, {7, 4, 3}},
         {"a single block-row", gradient_records(11, 1), layout_refusal::none, {11, 1, 0}},
@@ -112,6 +118,22 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
             }
         }
     }
+}
+
+// A pair with a flat edge says nothing of where its blocks stand, whichever of the two holds
+// it: here a block under a grid line, its top row all one colour.
+TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
+    const bytes data = picture_records(1, 2, [](int x, int y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(y == 64 ? 0 : x * 4), 50, 90};
+    });
+    const record_edges upper = reduce_record(std::span(data).first<5120>());
+    const record_edges lower = reduce_record(std::span(data).subspan<5120, 5120>());
+    EXPECT_FALSE(either_flat(upper.colour, bottom, upper.colour, top));
+    EXPECT_TRUE(either_flat(upper.colour, bottom, lower.colour, top));
+    EXPECT_TRUE(either_flat(lower.colour, top, upper.colour, bottom));
+    EXPECT_TRUE(either_flat(upper.grey, bottom, lower.grey, top));
+    // Each colour of an edge is the mean of two pixels side by side, rounded up.
+    for (const int at : {0, 5, 31}) EXPECT_EQ(8 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at)]) << at;
 }
 
 }  // namespace quorvex
