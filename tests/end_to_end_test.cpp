@@ -642,6 +642,27 @@ TEST(PendingOutput, OnlyAFinishedOutputTakesTheNameWhateverHappensToItMeanwhile)
     fs::remove_all(folder);
 }
 
+// A file mounted on the name is written into at the end: a disk that fills then fails the run.
+TEST(PendingOutput, AFullDiskUnderAMountedNameFailsTheRun) {
+    const fs::path folder = fresh_folder(), name = folder / "t.bmp", small = folder / "small";
+    fs::create_directory(small);
+    write_file(name, {});
+    if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4k") != 0) {
+        std::cout << "Not run (needs root and mounts): a full disk under a mounted name\n";
+        return (void)fs::remove_all(folder);
+    }
+    write_file(small / "m.bmp", {'t'});  // the one page the disk has
+    ASSERT_EQ(0, mount((small / "m.bmp").c_str(), name.c_str(), nullptr, MS_BIND, nullptr));
+    {
+        pending_output output = pending_output::create(name.string());
+        const bytes ours(8192, 'o');
+        ASSERT_TRUE(output && std::fwrite(ours.data(), 1, ours.size(), output.get()) == ours.size());
+        EXPECT_FALSE(output.keep());
+    }
+    EXPECT_TRUE(umount2(name.c_str(), 0) == 0 && umount2(small.c_str(), 0) == 0);
+    fs::remove_all(folder);
+}
+
 TEST(PendingOutput, SaysWhyANameWasRefused) {
     for (const auto& [name, error] : {std::pair<std::string, int>{"no-such-folder/x.bmp", ENOENT}, {".", EISDIR},
                                       {std::string(300, 'n'), ENAMETOOLONG}, {"", EISDIR}}) {

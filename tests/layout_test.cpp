@@ -124,7 +124,7 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
 // it: here a block under a grid line, its top row all one colour.
 TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
     const bytes data = picture_records(1, 2, [](int x, int y) {
-        return std::array<unsigned char, 3>{static_cast<unsigned char>(y == 64 ? 0 : x * 4), 50, 90};
+        return std::array<unsigned char, 3>{50, 90, static_cast<unsigned char>(y == 64 ? 0 : x * 4)};
     });
     const record_edges upper = reduce_record(std::span(data).first<5120>());
     const record_edges lower = reduce_record(std::span(data).subspan<5120, 5120>());
@@ -133,7 +133,7 @@ TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
     EXPECT_TRUE(either_flat(lower.colour, top, upper.colour, bottom));
     EXPECT_TRUE(either_flat(upper.grey, bottom, lower.grey, top));
     // Each colour of an edge is the mean of two pixels side by side, rounded up.
-    for (const int at : {0, 5, 31}) EXPECT_EQ(8 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at)]) << at;
+    for (const int at : {0, 5, 31}) EXPECT_EQ(8 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at + 2)]) << at;
 }
 
 }  // namespace quorvex
