@@ -441,6 +441,7 @@ const row pack_posix_only[] = {
     {"/dev/stdout is a pipe", {"p.bmp=bmp"}, {"p.bmp", "/dev/stdout", "|"}, packed, 0, "|"},
     {"/dev/stdout appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "/dev/stdout", ">>all.tis"}, packed, 0, "all.tis"},
     {"/dev/fd/N that is not open", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/9"}, "Can't open output file: /dev/fd/9: Bad file descriptor\n", 1},
+    {"/dev/fd/0, standard input, open for reading", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/0"}, "Can't open output file: /dev/fd/0: Bad file descriptor\n", 1},
     {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"},
      "Packing failed: t.tis: File too large\n", 1, "", 6000},
     {"disk full in the original's tail", {"p.bmp=bmp", "o.tis=5"}, {"--like", "o.tis", "p.bmp", "t.tis"},

@@ -186,6 +186,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"PNG whose header fails its CRC", edited(png(), 29, 0), " is a damaged PNG: invalid chunk checksum"},
         {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), " is a damaged PNG: IDAT stream error"},
         {"PNG of more rows than its pixel data holds", png(64, 65600), " is a damaged PNG: IDAT stream too short"},
+        {"PNG exactly as wide as allowed, its pixel data short", png(1U << 20, 64), " is a damaged PNG: IDAT stream too short"},
         {"PNG whose pixel data fails its Adler-32", png(64, 64, 0, 0x10400002), " is a damaged PNG: IDAT stream error"},
         {"PNG whose IDAT claims 16 MiB more than the file holds", edited(png(), 33, 1, 1), png_cut_short},
         {"PNG past 2^20 pixels wide", png(1U << 21), png_too_large},
