@@ -169,7 +169,7 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"run-length, a run past the row", run_length({60, 1, 5, 1}), past_row},
         {"run-length, a literal past the row", run_length({60, 1, 0, 5, 1, 1, 1, 1, 1, 0}), past_row},
         {"run-length, a move past the row", run_length({60, 1, 0, 2, 5, 0}), past_row},
-        {"run-length, a move past the top", run_length({0, 2, 0, 65}), past_row},
+        {"run-length, a move past the top", run_length({0, 2, 0, 60, 0, 2, 0, 5}), past_row},
         {"run-length, a whole row then the end", run_length({64, 1, 0, 1}), "", picture_problem::none},
         {"run-length, every row and no end mark", run_length(full_rows()), "", picture_problem::none},
         {"run-length, every row and a byte", run_length(full_and_a_byte), run_length_ends},
