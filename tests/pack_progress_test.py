@@ -7,9 +7,7 @@ error then. Tile data is not written to a
 terminal unless forced.
 
 Usage: pack_progress_test.py QUORVEX_PACK [QUORVEX_PACK_NAMED]"""
-import bisect
 import fcntl
-import itertools
 import os
 import pty
 import random
@@ -21,7 +19,6 @@ import subprocess
 import sys
 import tempfile
 import termios
-import threading
 import time
 
 PACK = os.path.abspath(sys.argv[1])
@@ -86,30 +83,22 @@ with tempfile.TemporaryDirectory() as folder:
         expected = f.read()
 
     terminal, seat = pty.openpty()
-    chunks, started = [], time.monotonic()
-
-    def read_terminal():
-        """Each chunk the terminal shows, with the seconds since the run started."""
-        try:
-            while chunk := os.read(terminal, 4096):
-                chunks.append((time.monotonic() - started, chunk))
-        except OSError:  # the terminal's other end is closed: all has been read
-            pass
-    reader = threading.Thread(target=read_terminal)
-    reader.start()
+    started = time.monotonic()
     tiles, _ = held_back(picture, seat)
+    took = time.monotonic() - started
     os.close(seat)
-    reader.join()
-    shown = b"".join(chunk for _, chunk in chunks)
+    shown = b""
+    try:
+        while chunk := os.read(terminal, 4096):
+            shown += chunk
+    except OSError:  # the terminal's other end is closed: all has been read
+        pass
     assert tiles == expected, "standard output is not the tile data"
     line = rb"\rPacking: (\d+) of \d+ block-rows, (\d+\.\d) a second *"
     assert re.fullmatch(rb"Quorvex v1.0 by Velkaran\r\n(%s)+\r +\r%s\r\n" % (line, DONE), shown), shown
     # The rows done over the rate is the time the run had taken when the line was drawn: past
-    # the second, and not past when it showed (the rate is rounded to a tenth: a little more).
-    ends = list(itertools.accumulate(len(chunk) for _, chunk in chunks))
-    for drawn in re.finditer(line, shown):
-        seen = chunks[bisect.bisect_left(ends, drawn.end())][0]
-        assert 1 <= int(drawn[1]) / float(drawn[2]) <= seen * 1.01 + 0.02, (seen, drawn[0])
+    # the second, and within the run (the rate is rounded to a tenth: a little more).
+    assert all(1 <= int(done) / float(rate) <= took * 1.01 + 0.02 for done, rate in re.findall(line, shown)), (took, shown)
 
     tiles, said = held_back(picture, subprocess.PIPE)
     assert tiles == expected and said == b"Quorvex v1.0 by Velkaran\n" + DONE + b"\n", said
