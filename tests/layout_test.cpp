@@ -1,4 +1,5 @@
 #include "layout/layout_finder.h"
+#include "layout/record_edges.h"
 
 #include <gtest/gtest.h>
 
@@ -56,8 +57,11 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
     const row rows[] = {
         {"a smooth gradient 3 wide", gradient_records(3, 5), layout_refusal::none, {3, 5, 0}},
         {"a smooth gradient 7 wide", gradient, layout_refusal::none, {7, 4, 0}},
-        {"a smooth gradient 13 wide", gradient_records(13, 3), layout_refusal::none, {13, 3, 0}},
         {"a smooth gradient 31 wide", gradient_records(31, 2), layout_refusal::none, {31, 2, 0}},
+        // Every block's bottom row is the top row of the one below: pairs that meet exactly.
+        {"blocks that meet exactly below", picture_records(5, 6, [](int x, int y) {
+             return std::array<unsigned char, 3>{static_cast<unsigned char>(x / 4 * 4 * 255 / 319), static_cast<unsigned char>(std::abs(y % 64 / 4 * 4 - 30) * 3), 90};
+         }), layout_refusal::none, {5, 6, 0}, {{10, 3, 0}, {15, 2, 0}}},
         {"a black frame, which says nothing", gradient_records(9, 6, true), layout_refusal::none, {9, 6, 0}},
         {"records copied after the last row", with(gradient, records_of(gradient, 3, 3)), layout_refusal::none, {7, 4, 3}},
         {"a single block-row", gradient_records(11, 1), layout_refusal::none, {11, 1, 0}},
@@ -112,6 +116,21 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
             }
         }
     }
+}
+
+// A pair with a flat edge says nothing of where its blocks stand, whichever of the two holds
+// it: here a block under a grid line, its top row all one colour.
+TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
+    const bytes data = picture_records(1, 2, [](int x, int y) {
+        return std::array<unsigned char, 3>{50, 90, static_cast<unsigned char>(y == 64 ? 0 : x * 4)};
+    });
+    const record_edges upper = reduce_record(std::span(data).first<5120>()), lower = reduce_record(std::span(data).subspan<5120, 5120>());
+    EXPECT_FALSE(either_flat(upper.colour, bottom, upper.colour, top));
+    EXPECT_TRUE(either_flat(upper.colour, bottom, lower.colour, top));
+    EXPECT_TRUE(either_flat(lower.colour, top, upper.colour, bottom));
+    EXPECT_TRUE(either_flat(upper.grey, bottom, lower.grey, top));
+    // Each colour of an edge is the mean of two pixels side by side, rounded up.
+    for (const int at : {0, 5, 31}) EXPECT_EQ(8 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at + 2)]) << at;
 }
 
 }  // namespace quorvex
