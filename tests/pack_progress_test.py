@@ -3,8 +3,7 @@
 and on an interrupt; never where standard error is not a terminal. The tile data goes to
 standard output, a pipe of 1 MiB left unread for 1.5 s, which holds the run back that long
 however fast it packs, at over 200 block-rows done; the banner and the outcome go to standard
-error then. Tile data is not written to a
-terminal unless forced.
+error then. Tile data is not written to a terminal unless forced.
 
 Usage: pack_progress_test.py QUORVEX_PACK [QUORVEX_PACK_NAMED]"""
 import fcntl
@@ -63,7 +62,7 @@ def on_terminal(command, cwd=None, until=None, then=None):
 def held_back(picture, stderr):
     """Runs quorvex-pack on `picture` into standard output, read only after 1.5 s."""
     out, into = os.pipe()
-    fcntl.fcntl(into, 1031, 1 << 20)  # F_SETPIPE_SZ
+    fcntl.fcntl(into, fcntl.F_SETPIPE_SZ, 1 << 20)
     run = subprocess.Popen([PACK, picture, "-"], stdout=into, stderr=stderr)
     os.close(into)
     time.sleep(1.5)
