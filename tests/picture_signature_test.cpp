@@ -33,15 +33,12 @@ TEST(StartsLikePicture, TellsPicturesFromTileDataByTheirFirstBytes) {
     byte_sink sink = byte_sink::memory(ours);
     ASSERT_TRUE(write_bitmap_header(sink, *plan_bitmap(2, 1)));
     const bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    bytes longer_png = png;
-    longer_png.resize(100, 0);
     const struct {
         std::string what;
         bytes first;
         bool picture;
     } rows[] = {
         {"a PNG's signature alone", png, true},
-        {"a PNG's signature, then more", longer_png, true},
         {"a PNG's signature with one byte other", with(png, 7, '\r'), false},
         {"a PNG's signature cut short", bytes(png.begin(), png.end() - 1), false},
         {"the header this program writes", ours, true},
