@@ -652,22 +652,25 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
 
     // Distinct colours in ascending order of their interleaved keys, and each pixel's place
     // among them.
-    std::vector<weighted_colour> colours;
-    colours.reserve(pixels.size());  // one allocation rather than a dozen growths that copy
+    // At most one colour per pixel, counted as they come: each pixel writes its colour to the
+    // last place and only moves to a new place on a new colour, which is no branch to
+    // mispredict where colours change as often as they stay.
+    std::vector<weighted_colour> colours(pixels.size());
     // Every pixel's place is written below before it is read.
     const auto colour_of_pixel = uninitialised_array<std::uint32_t>(pixels.size());
-    std::uint64_t last_colour = ~std::uint64_t{0};
     const auto by_colour = pixels_by_colour(pixels);
+    std::uint64_t last_colour = pixels.empty() ? 0 : by_colour[0] >> position_bits;
+    std::size_t distinct = 0;
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         const std::uint64_t key = by_colour[i];
         const auto pixel = static_cast<std::size_t>(key & ((std::uint64_t{1} << position_bits) - 1));
-        if (key >> position_bits != last_colour) {
-            colours.push_back({pixels[pixel], {}});
-            last_colour = key >> position_bits;
-        }
-        ++colours.back().totals[3];
-        colour_of_pixel[pixel] = static_cast<std::uint32_t>(colours.size() - 1);
+        distinct += static_cast<std::size_t>(key >> position_bits != last_colour);
+        last_colour = key >> position_bits;
+        colours[distinct].value = pixels[pixel];
+        ++colours[distinct].totals[3];
+        colour_of_pixel[pixel] = static_cast<std::uint32_t>(distinct);
     }
+    colours.resize(pixels.empty() ? 0 : distinct + 1);
     for (auto& c : colours) {
         for (std::size_t ch = 0; ch < 3; ++ch) c.totals[ch] = c.totals[3] * c.value[ch];
     }
