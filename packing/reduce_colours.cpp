@@ -430,22 +430,30 @@ struct keep_test {
     int* reach;            // per entry, as below
 };
 
-// The first of colours [from, n) that may be nearer to another entry than to its own, or n;
-// sets `own_distance` to its distance to its own. The colours before it that keep their entry
-// raise its reach. Most colours of later rounds end here: a loop of its own keeps its few
-// values in registers, where the refinement's loop has too many.
-[[gnu::noinline]] std::size_t first_to_search(const keep_test& t, std::size_t from, std::size_t n, int& own_distance) {
-    for (; from < n; ++from) {
-        const std::size_t entry = t.entry_of[from];
+// A colour that may be nearer to another entry than to its own: its place and its distance
+// to its own.
+struct to_search {
+    std::uint32_t colour;
+    int own_distance;
+};
+
+// Lists the colours of [0, n) that may be nearer to another entry than to its own in `found`,
+// in order, and returns how many; those that keep their entry raise its reach. A colour whose
+// entry all keep is passed over; any other is written to the list, whose end advances only if
+// it is one to search: which ones are is as good as random, and a branch on it costs more than
+// the writes. Nothing here reads what the searches change, so they may all come after it.
+[[gnu::noinline]] std::size_t colours_to_search(const keep_test& t, std::size_t n, to_search* found) {
+    std::size_t listed = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t entry = t.entry_of[i];
         if (t.all_keep[entry] != 0) continue;
-        const int d = distance(t.palette[entry], t.colours[from].value);
-        if (4 * d >= t.to_rivals[entry]) {
-            own_distance = d;
-            break;
-        }
-        t.reach[entry] = std::max(t.reach[entry], d);  // keeps its entry: see to_rivals
+        const int d = distance(t.palette[entry], t.colours[i].value);
+        const bool search = 4 * d >= t.to_rivals[entry];
+        t.reach[entry] = std::max(t.reach[entry], search ? 0 : d);  // keeps its entry: see to_rivals
+        found[listed] = {static_cast<std::uint32_t>(i), d};
+        listed += static_cast<std::size_t>(search);
     }
-    return from;
+    return listed;
 }
 
 // Colours per entry from which the first round measures the entries' rivals (see refine_with).
@@ -481,6 +489,8 @@ constexpr std::size_t rivals_first_from = 8;
     // Whether an entry gained or lost colours since its mean was last taken: if not, its mean
     // stands, and late rounds take few of the divisions a mean costs.
     std::vector<unsigned char> changed(palette.size(), 1);
+    // The colours a round searches, listed before it searches any (see colours_to_search).
+    std::vector<to_search> searched(colours.size());
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
@@ -545,12 +555,11 @@ constexpr std::size_t rivals_first_from = 8;
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
         const keep_test kept{colours.data(), nearest.data(), all_keep.data(),
                              palette.data(), to_rivals.data(), reach.data()};
-        for (std::size_t i = 0, n = colours.size();; ++i) {
-            int own_distance = 0;
-            i = first_to_search(kept, i, n, own_distance);
-            if (i == n) break;
+        const std::size_t listed = colours_to_search(kept, colours.size(), searched.data());
+        for (std::size_t k = 0; k < listed; ++k) {
+            const std::size_t i = searched[k].colour;
             const colour& c = colours[i].value;
-            const search_key own = own_distance << 8 | nearest[i];
+            const search_key own = searched[k].own_distance << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
             reach[entry] = std::max(reach[entry], found >> 8);
