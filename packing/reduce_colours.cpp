@@ -163,6 +163,9 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     // The lists of values reach two to three per colour by the last cut: one allocation, not
     // a dozen growths that copy them all.
     values.reserve(3 * colours.size());
+    // The smaller part's values on one channel, at most one per channel value, before they
+    // join the list.
+    std::array<value_total, 256> smaller_values;
     colour_box whole;
     whole.end = colours.size();
     for (const auto& c : colours) add_to(whole.total, c.totals);
@@ -214,21 +217,25 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
             // The smaller part's values are among the box's, in the same order: one pass over
             // the box's moves the smaller part's bins to the end of the list and leaves the
             // rest in place for the larger part.
+            // Every value is written to both parts' lists, and each list's end advances only
+            // if the value is in that part: which values a part has is as good as random.
             const value_range had = split.values[axis];
-            const std::size_t taken_from = values.size();
+            std::size_t taken_count = 0;
             std::size_t kept = had.begin;
             for (std::size_t r = had.begin; r < had.end; ++r) {
                 value_total rest = values[r];
                 bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
-                if (taken[3] > 0) {
-                    values.push_back({rest.value, taken});
-                    for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
-                    taken = {};
-                }
-                if (rest.totals[3] > 0) values[kept++] = rest;
+                smaller_values[taken_count] = {rest.value, taken};
+                taken_count += static_cast<std::size_t>(taken[3] > 0);
+                for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                taken = {};
+                values[kept] = rest;
+                kept += static_cast<std::size_t>(rest.totals[3] > 0);
             }
             larger.values[axis] = {had.begin, kept};
-            smaller.values[axis] = {taken_from, values.size()};
+            smaller.values[axis] = {values.size(), values.size() + taken_count};
+            values.insert(values.end(), smaller_values.begin(),
+                          smaller_values.begin() + static_cast<std::ptrdiff_t>(taken_count));
         }
         plan_cut(values, lower);
         plan_cut(values, upper);
