@@ -151,6 +151,30 @@ value_range take_bins(std::size_t axis, channel_bins& bins, std::vector<value_to
     return {begin, values.size()};
 }
 
+// The most entries a palette has.
+constexpr std::size_t palette_size_limit = block_geometry::palette_entries;
+
+// Box numbers, below the palette's size, take the low bits of a box's rank.
+constexpr auto box_numbers = static_cast<std::int64_t>(palette_size_limit);
+
+// A box's rank among boxes: the greater its gain, the greater, and among equal gains the lower
+// its number, as one integer, so that ranking two boxes is one comparison. A gain lies between
+// -1 (each part's truncation takes less than 1 from what it explains, and the parts explain at
+// least what the box does) and what a set of at most 2^22 pixels explains, below 2^40, so it
+// leaves room for the number; a box with no cut ranks below every gain.
+std::int64_t box_rank(std::size_t number, std::int64_t gain) {
+    const std::int64_t below = box_numbers - 1 - static_cast<std::int64_t>(number);
+    return gain == std::numeric_limits<std::int64_t>::min() ? gain + box_numbers + below : gain * box_numbers + below;
+}
+
+// Below every box's rank.
+constexpr std::int64_t no_box = std::numeric_limits<std::int64_t>::min();
+
+// The number of the box of rank `rank`.
+std::size_t numbered_by(std::int64_t rank) {
+    return static_cast<std::size_t>(box_numbers - 1 - (rank & (box_numbers - 1)));
+}
+
 // The first palette: cut the colour box that gains most until there are `wanted` boxes,
 // then take each box's mean. Needs more distinct colours than `wanted`.
 //
@@ -174,19 +198,20 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     plan_cut(values, whole);
     std::vector<colour_box> boxes{whole};
     boxes.reserve(wanted);
-    // The boxes' gains and numbers in a heap whose top is the greatest gain, the lowest number
-    // among equals: the order of the boxes alone decides, never the heap's.
-    using ranked_box = std::pair<std::int64_t, std::size_t>;
-    const auto ranks_below = [](const ranked_box& a, const ranked_box& b) {
-        return a.first < b.first || (a.first == b.first && a.second > b.second);
+    // The boxes' ranks in a tree whose every node holds the greater of its two below, so that
+    // the root is the greatest: replacing a box's rank takes one maximum per level, with no
+    // branch to mispredict, where a heap's sifting branches on every comparison.
+    std::array<std::int64_t, 2 * palette_size_limit> ranks;
+    ranks.fill(no_box);
+    const auto rank = [&ranks](std::size_t number, std::int64_t gain) {
+        std::size_t at = palette_size_limit + number;
+        ranks[at] = box_rank(number, gain);
+        for (at /= 2; at > 0; at /= 2) ranks[at] = std::max(ranks[2 * at], ranks[2 * at + 1]);
     };
-    std::vector<ranked_box> ranking{{whole.gain, 0}};
-    ranking.reserve(wanted);
+    rank(0, whole.gain);
     while (boxes.size() < wanted) {
         // A box of one colour has no cut and the least gain; there is always a box of more.
-        std::pop_heap(ranking.begin(), ranking.end(), ranks_below);
-        const std::size_t chosen = ranking.back().second;
-        ranking.pop_back();
+        const std::size_t chosen = numbered_by(ranks[1]);
         const colour_box split = boxes[chosen];
         const auto cut = std::partition(colours.begin() + static_cast<std::ptrdiff_t>(split.begin),
                                         colours.begin() + static_cast<std::ptrdiff_t>(split.end),
@@ -240,10 +265,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
         plan_cut(values, lower);
         plan_cut(values, upper);
         boxes[chosen] = lower;
-        ranking.emplace_back(lower.gain, chosen);
-        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
-        ranking.emplace_back(upper.gain, boxes.size());
-        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
+        rank(chosen, lower.gain);
+        rank(boxes.size(), upper.gain);
         boxes.push_back(upper);
     }
     std::vector<colour> palette(boxes.size());
@@ -311,9 +334,6 @@ direction widest_direction(const std::vector<colour>& palette) {
     }
     return widest;
 }
-
-// The most entries a palette has.
-constexpr std::size_t palette_size_limit = block_geometry::palette_entries;
 
 // The lowest projection on any of the directions, and how many values projections can take.
 constexpr int lowest_position = -255;
