@@ -204,9 +204,13 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     std::array<std::int64_t, 2 * palette_size_limit> ranks;
     ranks.fill(no_box);
     const auto rank = [&ranks](std::size_t number, std::int64_t gain) {
-        std::size_t at = palette_size_limit + number;
-        ranks[at] = box_rank(number, gain);
-        for (at /= 2; at > 0; at /= 2) ranks[at] = std::max(ranks[2 * at], ranks[2 * at + 1]);
+        // The greatest so far stays in a register: read back from the node just written, it
+        // would wait on that store at every level.
+        std::int64_t greatest = box_rank(number, gain);
+        for (std::size_t at = palette_size_limit + number; at > 0; at /= 2) {
+            ranks[at] = greatest;
+            greatest = std::max(greatest, ranks[at ^ 1]);
+        }
     };
     rank(0, whole.gain);
     while (boxes.size() < wanted) {
