@@ -245,9 +245,9 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
         for (const std::size_t axis : others) {
             // The smaller part's values are among the box's, in the same order: one pass over
             // the box's moves the smaller part's bins to the end of the list and leaves the
-            // rest in place for the larger part.
-            // Every value is written to both parts' lists, and each list's end advances only
-            // if the value is in that part: which values a part has is as good as random.
+            // rest in place for the larger part. Every value is written to both parts' lists,
+            // and each list's end advances only if the value is in that part: which values a
+            // part has is as good as random, and a branch on it costs more than the writes.
             const value_range had = split.values[axis];
             std::size_t taken_count = 0;
             std::size_t kept = had.begin;
@@ -469,10 +469,11 @@ struct to_search {
 };
 
 // Lists the colours of [0, n) that may be nearer to another entry than to its own in `found`,
-// in order, and returns how many; those that keep their entry raise its reach. A colour whose
-// entry all keep is passed over; any other is written to the list, whose end advances only if
-// it is one to search: which ones are is as good as random, and a branch on it costs more than
-// the writes. Nothing here reads what the searches change, so they may all come after it.
+// in order, and returns how many; those that keep their entry raise its reach. A colour of an
+// entry that all its colours keep is passed over; any other is written to the list, whose end
+// advances only if it is one to search: which ones are is as good as random, and a branch on
+// it costs more than the writes. Nothing here reads what the searches change, so they may all
+// come after it.
 [[gnu::noinline]] std::size_t colours_to_search(const keep_test& t, std::size_t n, to_search* found) {
     std::size_t listed = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -692,9 +693,9 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
 
     // Distinct colours in ascending order of their interleaved keys, and each pixel's place
     // among them.
-    // At most one colour per pixel, counted as they come: each pixel writes its colour to the
-    // last place and only moves to a new place on a new colour, which is no branch to
-    // mispredict where colours change as often as they stay.
+    // Room for a colour per pixel: each pixel writes its colour to the current place and
+    // counts itself there, and the place moves on at a new colour. No branch on it: colours
+    // change about as often as they stay.
     std::vector<weighted_colour> colours(pixels.size());
     // Every pixel's place is written below before it is read.
     const auto colour_of_pixel = uninitialised_array<std::uint32_t>(pixels.size());
