@@ -151,6 +151,30 @@ value_range take_bins(std::size_t axis, channel_bins& bins, std::vector<value_to
     return {begin, values.size()};
 }
 
+// The most entries a palette has.
+constexpr std::size_t palette_size_limit = block_geometry::palette_entries;
+
+// Box numbers, below the palette's size, take the low bits of a box's rank.
+constexpr auto box_numbers = static_cast<std::int64_t>(palette_size_limit);
+
+// A box's rank among boxes: the greater its gain, the greater, and among equal gains the lower
+// its number, as one integer, so that ranking two boxes is one comparison. A gain lies between
+// -1 (each part's truncation takes less than 1 from what it explains, and the parts explain at
+// least what the box does) and what a set of at most 2^22 pixels explains, below 2^40, so it
+// leaves room for the number; a box with no cut ranks below every gain.
+std::int64_t box_rank(std::size_t number, std::int64_t gain) {
+    const std::int64_t below = box_numbers - 1 - static_cast<std::int64_t>(number);
+    return gain == std::numeric_limits<std::int64_t>::min() ? gain + box_numbers + below : gain * box_numbers + below;
+}
+
+// Below every box's rank.
+constexpr std::int64_t no_box = std::numeric_limits<std::int64_t>::min();
+
+// The number of the box of rank `rank`.
+std::size_t numbered_by(std::int64_t rank) {
+    return static_cast<std::size_t>(box_numbers - 1 - (rank & (box_numbers - 1)));
+}
+
 // The first palette: cut the colour box that gains most until there are `wanted` boxes,
 // then take each box's mean. Needs more distinct colours than `wanted`.
 //
@@ -163,6 +187,9 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     // The lists of values reach two to three per colour by the last cut: one allocation, not
     // a dozen growths that copy them all.
     values.reserve(3 * colours.size());
+    // The smaller part's values on one channel, at most one per channel value, before they
+    // join the list.
+    std::array<value_total, 256> smaller_values;
     colour_box whole;
     whole.end = colours.size();
     for (const auto& c : colours) add_to(whole.total, c.totals);
@@ -171,19 +198,24 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     plan_cut(values, whole);
     std::vector<colour_box> boxes{whole};
     boxes.reserve(wanted);
-    // The boxes' gains and numbers in a heap whose top is the greatest gain, the lowest number
-    // among equals: the order of the boxes alone decides, never the heap's.
-    using ranked_box = std::pair<std::int64_t, std::size_t>;
-    const auto ranks_below = [](const ranked_box& a, const ranked_box& b) {
-        return a.first < b.first || (a.first == b.first && a.second > b.second);
+    // The boxes' ranks in a tree whose every node holds the greater of its two below, so that
+    // the root is the greatest: replacing a box's rank takes one maximum per level, with no
+    // branch to mispredict, where a heap's sifting branches on every comparison.
+    std::array<std::int64_t, 2 * palette_size_limit> ranks;
+    ranks.fill(no_box);
+    const auto rank = [&ranks](std::size_t number, std::int64_t gain) {
+        // The greatest so far stays in a register: read back from the node just written, it
+        // would wait on that store at every level.
+        std::int64_t greatest = box_rank(number, gain);
+        for (std::size_t at = palette_size_limit + number; at > 0; at /= 2) {
+            ranks[at] = greatest;
+            greatest = std::max(greatest, ranks[at ^ 1]);
+        }
     };
-    std::vector<ranked_box> ranking{{whole.gain, 0}};
-    ranking.reserve(wanted);
+    rank(0, whole.gain);
     while (boxes.size() < wanted) {
         // A box of one colour has no cut and the least gain; there is always a box of more.
-        std::pop_heap(ranking.begin(), ranking.end(), ranks_below);
-        const std::size_t chosen = ranking.back().second;
-        ranking.pop_back();
+        const std::size_t chosen = numbered_by(ranks[1]);
         const colour_box split = boxes[chosen];
         const auto cut = std::partition(colours.begin() + static_cast<std::ptrdiff_t>(split.begin),
                                         colours.begin() + static_cast<std::ptrdiff_t>(split.end),
@@ -213,30 +245,32 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
         for (const std::size_t axis : others) {
             // The smaller part's values are among the box's, in the same order: one pass over
             // the box's moves the smaller part's bins to the end of the list and leaves the
-            // rest in place for the larger part.
+            // rest in place for the larger part. Every value is written to both parts' lists,
+            // and each list's end advances only if the value is in that part: which values a
+            // part has is as good as random, and a branch on it costs more than the writes.
             const value_range had = split.values[axis];
-            const std::size_t taken_from = values.size();
+            std::size_t taken_count = 0;
             std::size_t kept = had.begin;
             for (std::size_t r = had.begin; r < had.end; ++r) {
                 value_total rest = values[r];
                 bin& taken = bins[axis][static_cast<std::size_t>(rest.value)];
-                if (taken[3] > 0) {
-                    values.push_back({rest.value, taken});
-                    for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
-                    taken = {};
-                }
-                if (rest.totals[3] > 0) values[kept++] = rest;
+                smaller_values[taken_count] = {rest.value, taken};
+                taken_count += static_cast<std::size_t>(taken[3] > 0);
+                for (std::size_t ch = 0; ch < 4; ++ch) rest.totals[ch] -= taken[ch];
+                taken = {};
+                values[kept] = rest;
+                kept += static_cast<std::size_t>(rest.totals[3] > 0);
             }
             larger.values[axis] = {had.begin, kept};
-            smaller.values[axis] = {taken_from, values.size()};
+            smaller.values[axis] = {values.size(), values.size() + taken_count};
+            values.insert(values.end(), smaller_values.begin(),
+                          smaller_values.begin() + static_cast<std::ptrdiff_t>(taken_count));
         }
         plan_cut(values, lower);
         plan_cut(values, upper);
         boxes[chosen] = lower;
-        ranking.emplace_back(lower.gain, chosen);
-        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
-        ranking.emplace_back(upper.gain, boxes.size());
-        std::push_heap(ranking.begin(), ranking.end(), ranks_below);
+        rank(chosen, lower.gain);
+        rank(boxes.size(), upper.gain);
         boxes.push_back(upper);
     }
     std::vector<colour> palette(boxes.size());
@@ -304,9 +338,6 @@ direction widest_direction(const std::vector<colour>& palette) {
     }
     return widest;
 }
-
-// The most entries a palette has.
-constexpr std::size_t palette_size_limit = block_geometry::palette_entries;
 
 // The lowest projection on any of the directions, and how many values projections can take.
 constexpr int lowest_position = -255;
@@ -430,22 +461,31 @@ struct keep_test {
     int* reach;            // per entry, as below
 };
 
-// The first of colours [from, n) that may be nearer to another entry than to its own, or n;
-// sets `own_distance` to its distance to its own. The colours before it that keep their entry
-// raise its reach. Most colours of later rounds end here: a loop of its own keeps its few
-// values in registers, where the refinement's loop has too many.
-[[gnu::noinline]] std::size_t first_to_search(const keep_test& t, std::size_t from, std::size_t n, int& own_distance) {
-    for (; from < n; ++from) {
-        const std::size_t entry = t.entry_of[from];
+// A colour that may be nearer to another entry than to its own: its place and its distance
+// to its own.
+struct to_search {
+    std::uint32_t colour;
+    int own_distance;
+};
+
+// Lists the colours of [0, n) that may be nearer to another entry than to its own in `found`,
+// in order, and returns how many; those that keep their entry raise its reach. A colour of an
+// entry that all its colours keep is passed over; any other is written to the list, whose end
+// advances only if it is one to search: which ones are is as good as random, and a branch on
+// it costs more than the writes. Nothing here reads what the searches change, so they may all
+// come after it.
+[[gnu::noinline]] std::size_t colours_to_search(const keep_test& t, std::size_t n, to_search* found) {
+    std::size_t listed = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t entry = t.entry_of[i];
         if (t.all_keep[entry] != 0) continue;
-        const int d = distance(t.palette[entry], t.colours[from].value);
-        if (4 * d >= t.to_rivals[entry]) {
-            own_distance = d;
-            break;
-        }
-        t.reach[entry] = std::max(t.reach[entry], d);  // keeps its entry: see to_rivals
+        const int d = distance(t.palette[entry], t.colours[i].value);
+        const bool search = 4 * d >= t.to_rivals[entry];
+        t.reach[entry] = std::max(t.reach[entry], search ? 0 : d);  // keeps its entry: see to_rivals
+        found[listed] = {static_cast<std::uint32_t>(i), d};
+        listed += static_cast<std::size_t>(search);
     }
-    return from;
+    return listed;
 }
 
 // Colours per entry from which the first round measures the entries' rivals (see refine_with).
@@ -481,6 +521,8 @@ constexpr std::size_t rivals_first_from = 8;
     // Whether an entry gained or lost colours since its mean was last taken: if not, its mean
     // stands, and late rounds take few of the divisions a mean costs.
     std::vector<unsigned char> changed(palette.size(), 1);
+    // The colours a round searches, listed before it searches any (see colours_to_search).
+    std::vector<to_search> searched(colours.size());
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
@@ -545,12 +587,11 @@ constexpr std::size_t rivals_first_from = 8;
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
         const keep_test kept{colours.data(), nearest.data(), all_keep.data(),
                              palette.data(), to_rivals.data(), reach.data()};
-        for (std::size_t i = 0, n = colours.size();; ++i) {
-            int own_distance = 0;
-            i = first_to_search(kept, i, n, own_distance);
-            if (i == n) break;
+        const std::size_t listed = colours_to_search(kept, colours.size(), searched.data());
+        for (std::size_t k = 0; k < listed; ++k) {
+            const std::size_t i = searched[k].colour;
             const colour& c = colours[i].value;
-            const search_key own = own_distance << 8 | nearest[i];
+            const search_key own = searched[k].own_distance << 8 | nearest[i];
             const search_key found = nearest_key(has_moved[nearest[i]] ? everyone : movers, c, own);
             const auto entry = static_cast<std::size_t>(found & 255);
             reach[entry] = std::max(reach[entry], found >> 8);
@@ -652,22 +693,25 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
 
     // Distinct colours in ascending order of their interleaved keys, and each pixel's place
     // among them.
-    std::vector<weighted_colour> colours;
-    colours.reserve(pixels.size());  // one allocation rather than a dozen growths that copy
+    // Room for a colour per pixel: each pixel writes its colour to the current place and
+    // counts itself there, and the place moves on at a new colour. No branch on it: colours
+    // change about as often as they stay.
+    std::vector<weighted_colour> colours(pixels.size());
     // Every pixel's place is written below before it is read.
     const auto colour_of_pixel = uninitialised_array<std::uint32_t>(pixels.size());
-    std::uint64_t last_colour = ~std::uint64_t{0};
     const auto by_colour = pixels_by_colour(pixels);
+    std::uint64_t last_colour = pixels.empty() ? 0 : by_colour[0] >> position_bits;
+    std::size_t distinct = 0;
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         const std::uint64_t key = by_colour[i];
         const auto pixel = static_cast<std::size_t>(key & ((std::uint64_t{1} << position_bits) - 1));
-        if (key >> position_bits != last_colour) {
-            colours.push_back({pixels[pixel], {}});
-            last_colour = key >> position_bits;
-        }
-        ++colours.back().totals[3];
-        colour_of_pixel[pixel] = static_cast<std::uint32_t>(colours.size() - 1);
+        distinct += static_cast<std::size_t>(key >> position_bits != last_colour);
+        last_colour = key >> position_bits;
+        colours[distinct].value = pixels[pixel];
+        ++colours[distinct].totals[3];
+        colour_of_pixel[pixel] = static_cast<std::uint32_t>(distinct);
     }
+    colours.resize(pixels.empty() ? 0 : distinct + 1);
     for (auto& c : colours) {
         for (std::size_t ch = 0; ch < 3; ++ch) c.totals[ch] = c.totals[3] * c.value[ch];
     }
