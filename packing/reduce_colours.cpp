@@ -127,10 +127,7 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
 // values per channel. Held by the caller, as a frame this size would be probed page by page.
 struct cut_candidates {
     static constexpr std::size_t most = 3 * 256;
-    alignas(32) std::array<std::int32_t, most> lower_0;
-    alignas(32) std::array<std::int32_t, most> lower_1;
-    alignas(32) std::array<std::int32_t, most> lower_2;
-    alignas(32) std::array<std::int32_t, most> lower_count;
+    alignas(32) std::array<bin, most> lower;
     alignas(32) std::array<std::uint32_t, most> by_parts;  // two quotients below 2^31 each
     std::array<int, most> threshold;
 };
@@ -156,10 +153,7 @@ __attribute__((target("avx2"))) void plan_cut_in_doubles(const std::vector<value
         const value_total* const last = values.data() + box.values[axis].end - 1;
         for (const value_total* v = values.data() + box.values[axis].begin; v < last; ++v, ++candidates) {
             add_to(lower, v->totals);
-            c.lower_0[candidates] = lower[0];
-            c.lower_1[candidates] = lower[1];
-            c.lower_2[candidates] = lower[2];
-            c.lower_count[candidates] = lower[3];
+            c.lower[candidates] = lower;
             c.threshold[candidates] = v->value;
         }
         axis_end[axis] = candidates;
@@ -170,10 +164,10 @@ __attribute__((target("avx2"))) void plan_cut_in_doubles(const std::vector<value
     const double total_2 = box.total[2];
     const double count = box.total[3];
     for (std::size_t i = 0; i < candidates; ++i) {
-        const double lower_0 = c.lower_0[i];
-        const double lower_1 = c.lower_1[i];
-        const double lower_2 = c.lower_2[i];
-        const double lower_count = c.lower_count[i];
+        const double lower_0 = c.lower[i][0];
+        const double lower_1 = c.lower[i][1];
+        const double lower_2 = c.lower[i][2];
+        const double lower_count = c.lower[i][3];
         const double upper_0 = total_0 - lower_0;
         const double upper_1 = total_1 - lower_1;
         const double upper_2 = total_2 - lower_2;
