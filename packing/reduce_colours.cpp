@@ -188,6 +188,7 @@ __attribute__((target("avx2"))) void plan_cut_in_doubles(const std::vector<value
     box.threshold = c.threshold[chosen];
 }
 
+// plan_cut, in doubles where they are exact and the processor has AVX2 (checked once).
 void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& c) {
     static const bool avx2 = [] {
         __builtin_cpu_init();
