@@ -123,6 +123,89 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
     box.threshold = best_threshold;
 }
 
+// Every candidate cut of a box, as plan_cut_in_doubles lists them: a box has at most 256
+// values per channel. Held by the caller, as a frame this size would be probed page by page.
+struct cut_candidates {
+    static constexpr std::size_t most = 3 * 256;
+    alignas(32) std::array<bin, most> lower;
+    alignas(32) std::array<std::uint32_t, most> by_parts;  // two quotients below 2^31 each
+    std::array<int, most> threshold;
+};
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// Boxes of at most this many pixels, all those of a block, may have their cut found in
+// doubles, exactly: their sums are below 2^21, so the squares and their totals, below 2^44,
+// are exact, and a quotient a / n, below 2^31, lies at least 1 / n >= 2^-13 from the next
+// integer up unless it is one, far more than half the spacing of doubles there: the rounded
+// quotient truncates to the exact one, and fits the 32-bit integers vectors convert to.
+constexpr std::int32_t exact_in_doubles = std::int32_t{1} << 13;
+
+// The same cut as plan_cut, in two passes: first every candidate's lower part, in the order
+// plan_cut meets them, then what each one's parts explain, four at a time in one register,
+// and last the first greatest of those, which is the one plan_cut's strict comparison keeps.
+// The divider takes one integer quotient at a time; the vector one, four doubles.
+__attribute__((target("avx2"))) void plan_cut_in_doubles(const std::vector<value_total>& values, colour_box& box,
+                                                         cut_candidates& c) {
+    std::array<std::size_t, 3> axis_end{};
+    std::size_t candidates = 0;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        bin lower{};
+        const value_total* const last = values.data() + box.values[axis].end - 1;
+        for (const value_total* v = values.data() + box.values[axis].begin; v < last; ++v, ++candidates) {
+            add_to(lower, v->totals);
+            c.lower[candidates] = lower;
+            c.threshold[candidates] = v->value;
+        }
+        axis_end[axis] = candidates;
+    }
+    if (candidates == 0) return;  // one colour: no cut
+    const double total_0 = box.total[0];
+    const double total_1 = box.total[1];
+    const double total_2 = box.total[2];
+    const double count = box.total[3];
+    for (std::size_t i = 0; i < candidates; ++i) {
+        const double lower_0 = c.lower[i][0];
+        const double lower_1 = c.lower[i][1];
+        const double lower_2 = c.lower[i][2];
+        const double lower_count = c.lower[i][3];
+        const double upper_0 = total_0 - lower_0;
+        const double upper_1 = total_1 - lower_1;
+        const double upper_2 = total_2 - lower_2;
+        const auto by_lower =
+            static_cast<std::int32_t>((lower_0 * lower_0 + lower_1 * lower_1 + lower_2 * lower_2) / lower_count);
+        const auto by_upper = static_cast<std::int32_t>((upper_0 * upper_0 + upper_1 * upper_1 + upper_2 * upper_2) /
+                                                        (count - lower_count));
+        c.by_parts[i] = static_cast<std::uint32_t>(by_lower) + static_cast<std::uint32_t>(by_upper);
+    }
+    // The greatest in integers, which vectors take too, where doubles' maxima go one by one.
+    std::uint32_t best = 0;
+    for (std::size_t i = 0; i < candidates; ++i) best = std::max(best, c.by_parts[i]);
+    std::size_t chosen = 0;
+    while (c.by_parts[chosen] != best) ++chosen;
+    const channel_sums total{box.total[0], box.total[1], box.total[2]};
+    box.gain = std::int64_t{best} - explained(total, box.total[3]);
+    box.axis = chosen < axis_end[0] ? 0 : chosen < axis_end[1] ? 1 : 2;
+    box.threshold = c.threshold[chosen];
+}
+
+// plan_cut, in doubles where they are exact and the processor has AVX2 (checked once).
+void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& c) {
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    if (avx2 && box.total[3] <= exact_in_doubles) {
+        plan_cut_in_doubles(values, box, c);
+    } else {
+        plan_cut(values, box);
+    }
+}
+#else
+void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& /*c*/) {
+    plan_cut(values, box);
+}
+#endif
+
 // Per channel and channel value, the totals of some colours; all zero between uses.
 using channel_bins = std::array<std::array<bin, 256>, 3>;
 
@@ -195,7 +278,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     for (const auto& c : colours) add_to(whole.total, c.totals);
     add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
     for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(axis, bins, values);
-    plan_cut(values, whole);
+    const auto candidates = uninitialised_array<cut_candidates>(1);
+    plan_cut_here(values, whole, candidates[0]);
     std::vector<colour_box> boxes{whole};
     boxes.reserve(wanted);
     // The boxes' ranks in a tree whose every node holds the greater of its two below, so that
@@ -266,8 +350,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
             values.insert(values.end(), smaller_values.begin(),
                           smaller_values.begin() + static_cast<std::ptrdiff_t>(taken_count));
         }
-        plan_cut(values, lower);
-        plan_cut(values, upper);
+        plan_cut_here(values, lower, candidates[0]);
+        plan_cut_here(values, upper, candidates[0]);
         boxes[chosen] = lower;
         rank(chosen, lower.gain);
         rank(boxes.size(), upper.gain);
