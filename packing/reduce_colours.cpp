@@ -13,7 +13,8 @@
 
 namespace quorvex {
 
-// Everything below is integer arithmetic, so the result cannot depend on how a processor rounds.
+// Everything below is integer arithmetic, or doubles only where every value they take is exact
+// (see plan_cut_in_doubles), so the result cannot depend on how a processor rounds.
 
 namespace {
 
