@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,7 +117,8 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
         // once, unless fed.
         if (out < 0 || data < 0 || dup2(data, 1) < 0 || dup2(out, 2) < 0 || dup2(input[0], 0) < 0 ||
             close(input[1]) != 0 || chdir(dir.c_str()) != 0 || !limited ||
-            (as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))) {
+            (as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
+            prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {  // a run caught in a loop ends with this test, even if it is killed
             _exit(127);
         }
         execvp(argv[0], argv.data());
