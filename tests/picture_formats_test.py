@@ -146,6 +146,18 @@ def header(size, compression=None):
     return edit
 
 
+def one_idat(data):
+    # The pixels' chunks joined into one of more than 2^16 bytes, as large pictures have.
+    first, _ = chunk(data, b"IDAT")
+    at, joined = first, b""
+    while data[at + 4:at + 8] == b"IDAT":
+        length = struct.unpack_from(">I", data, at)[0]
+        joined, at = joined + data[at + 8:at + 8 + length], at + 12 + length
+    assert len(joined) > 1 << 16, len(joined)
+    body = b"IDAT" + joined
+    return data[:first] + struct.pack(">I", len(joined)) + body + struct.pack(">I", zlib.crc32(body)) + data[at:]
+
+
 def kind(data):
     if data[:2] != b"BM":
         return "PNG", data[24], data[25], data[28] == 1
@@ -201,6 +213,7 @@ ROWS = [
     ("PNG grey and alpha 16-bit", greys(8), png(4, 16, *HALF_ALPHA), None, ("PNG", 16, 4, False)),
     ("PNG RGBA 8-bit", C256, png(6, 8, *HALF_ALPHA), None, ("PNG", 8, 6, False)),
     ("PNG RGBA 16-bit", C256, png(6, 16, *HALF_ALPHA), None, ("PNG", 16, 6, False)),
+    ("PNG RGBA 16-bit, stored in one chunk", C256, png(6, 16, *HALF_ALPHA, "-define", "png:compression-level=0"), one_idat, ("PNG", 16, 6, False)),
     ("PNG grey 1-bit interlaced", greys(1), png(0, 1, "-interlace", "PNG"), None, ("PNG", 1, 0, True)),
     ("PNG grey 16-bit interlaced", greys(16), png(0, 16, "-interlace", "PNG"), None, ("PNG", 16, 0, True)),
     ("PNG RGB 8-bit interlaced", C256, png(2, 8, "-interlace", "PNG"), None, ("PNG", 8, 2, True)),
@@ -307,7 +320,7 @@ def main(work):
         packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
         # Through a pipe too (a BMP copied to a temporary file, a PNG decoded as it comes): the same bytes.
         piped = subprocess.run(pack + ["-", tiles + ".piped"], input=bytes(data), capture_output=True)
-        same = piped.returncode == 0 and filecmp.cmp(tiles, tiles + ".piped", shallow=False)
+        same = packed.returncode == piped.returncode == 0 and filecmp.cmp(tiles, tiles + ".piped", shallow=False)
         converted = subprocess.run([quorvex, tiles, "2", "2"], capture_output=True).returncode == 0
         back = Image.open(os.path.join(row, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
         ok = kind(data) == expected and packed.returncode == 0 and same and back == (want or (imagemagick if name in BY_IMAGEMAGICK else pillow)(picture)[2])
