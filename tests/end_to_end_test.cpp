@@ -371,6 +371,7 @@ const row pack_every_build[] = {
     {"no thread count", {"p.bmp=bmp"}, {"p.bmp", "t.tis", "--threads"}, "--threads needs a value\n" + pack_usage, 1},
     {"thread count 0", {"p.bmp=bmp"}, {"--threads", "0", "p.bmp", "t.tis"},
      "--threads takes a whole number from 1 up, not: 0\n" + pack_usage, 1},
+    {"thread count 2x", {"p.bmp=bmp"}, {"--threads=2x", "p.bmp", "t.tis"}, "--threads takes a whole number from 1 up, not: 2x\n" + pack_usage, 1},
     {"standard input read twice", {"p.bmp=bmp"}, {"--like", "-", "-", "t.tis"},
      "Standard input cannot be both the picture and the original\n" + pack_usage, 1},
     {"an empty picture name", {"p.bmp=bmp"}, {"", "t.tis"}, "The picture's name is empty\n" + pack_usage, 1},
@@ -461,6 +462,7 @@ const std::string layout_usage =
     "Note: --numbers prints only the width and height; the other lines go to standard error\n";
 const row layout_every_build[] = {
     {"--help", {}, {"--help"}, layout_usage, 0},
+    {"--help after a name", {}, {"t.tis", "--help"}, layout_usage, 0},
     {"--version after --numbers", {}, {"--numbers", "-V"}, "", 0},
     {"no tisfile", {}, {"--numbers"}, "Missing the tisfile\n" + layout_usage, 1},
     {"two tisfiles", {"a.tis=2", "b.tis=2"}, {"a.tis", "b.tis"}, "Extra argument: b.tis\n" + layout_usage, 1},

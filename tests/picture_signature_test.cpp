@@ -47,6 +47,7 @@ TEST(StartsLikePicture, TellsPicturesFromTileDataByTheirFirstBytes) {
         {"the second reserved field not 0", with(bitmap_start(40), 9, 1), false},
         {"an unknown header size", bitmap_start(41), false},
         {"a header size of 40 plus 256", bitmap_start(296), false},
+        {"a header size of 40 plus 2^16", with(bitmap_start(40), 16, 1), false},
         {"a header size in its high byte", with(bitmap_start(40), 17, 1), false},
         {"BM cut before the header size's last byte", bytes(ours.begin(), ours.begin() + 17), false},
         {"bm", with(bitmap_start(40), 0, 'b'), false},
