@@ -154,6 +154,7 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
               pack_in_memory("p.bmp", {}, original_tiles{"o.png", png}, {}).line);
     EXPECT_EQ("o.tis is not tile data: its 5121 bytes are not a whole number of 5120-byte records",
               pack_in_memory("p.bmp", {}, original_tiles{"o.tis", bytes(5121, 7)}, {}).line);
+    EXPECT_EQ("z.bmp is not a BMP or PNG picture!", pack_in_memory("z.bmp", bytes(100, 0), {}, {}).line);
     // A failure the system gives no reason for (a picture that shrank as it was read) is named, not "Success".
     EXPECT_EQ("Packing failed: o.tis: it ended early", packing_failed_line({pack_stage::model}, "p.bmp", "o.tis", "t.tis"));
     EXPECT_EQ("Packing failed: t.tis: it could not be written", packing_failed_line({pack_stage::output}, "p.bmp", "o.tis", "t.tis"));
