@@ -124,6 +124,7 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
     box.threshold = best_threshold;
 }
 
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 // Every candidate cut of a box, as plan_cut_in_doubles lists them: a box has at most 256
 // values per channel. Held by the caller, as a frame this size would be probed page by page.
 struct cut_candidates {
@@ -133,7 +134,6 @@ struct cut_candidates {
     std::array<int, most> threshold;
 };
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 // Boxes of at most this many pixels, all those of a block, may have their cut found in
 // doubles, exactly: their sums are below 2^21, so the squares and their totals, below 2^44,
 // are exact, and a quotient a / n, below 2^31, lies at least 1 / n >= 2^-13 from the next
@@ -202,6 +202,9 @@ void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_
     }
 }
 #else
+// The cuts are planned in integers alone: nothing to hold.
+struct cut_candidates {};
+
 void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& /*c*/) {
     plan_cut(values, box);
 }
