@@ -66,9 +66,10 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
         {"records copied after the last row", with(gradient, records_of(gradient, 3, 3)), layout_refusal::none, {7, 4, 3}},
         {"a single block-row", gradient_records(11, 1), layout_refusal::none, {11, 1, 0}},
         {"a single column", gradient_records(1, 9), layout_refusal::none, {1, 9, 0}},
-        // Every multiple of the period holding two rows fits as well; more pairs rank first.
-        {"a pattern repeating every 3 blocks, 6 wide", repeating_records(3, 6, 4), layout_refusal::none, {3, 8, 0},
-         {{6, 4, 0}, {9, 2, 6}, {12, 2, 0}}},
+        // Every multiple of the period holding two rows fits as well; more pairs rank first, and
+        // three at most are named.
+        {"a pattern repeating every 3 blocks, 6 wide", repeating_records(3, 6, 6), layout_refusal::none, {3, 12, 0},
+         {{6, 6, 0}, {9, 4, 0}, {12, 3, 0}}},
         // Past 129 records every width is first ranked on a sample of them.
         {"more records than the first ranking samples", gradient_records(17, 9), layout_refusal::none, {17, 9, 0}},
         // Flat blocks meet each other perfectly at every width: counted, they would make random
@@ -129,8 +130,10 @@ TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
     EXPECT_TRUE(either_flat(upper.colour, bottom, lower.colour, top));
     EXPECT_TRUE(either_flat(lower.colour, top, upper.colour, bottom));
     EXPECT_TRUE(either_flat(upper.grey, bottom, lower.grey, top));
-    // Each colour of an edge is the mean of two pixels side by side, rounded up.
+    // Each colour of an edge is the mean of two pixels side by side, rounded up; each grey, of
+    // four, green weighing twice.
     for (const int at : {0, 5, 31}) EXPECT_EQ(8 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at + 2)]) << at;
+    for (const int at : {0, 7, 15}) EXPECT_EQ(59 + 4 * at, upper.grey.edge[bottom][static_cast<std::size_t>(at)]) << at;
 }
 
 }  // namespace quorvex
