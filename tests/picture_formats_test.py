@@ -148,14 +148,11 @@ def header(size, compression=None):
 
 def one_idat(data):
     # The pixels' chunks joined into one of more than 2^16 bytes, as large pictures have.
-    first, _ = chunk(data, b"IDAT")
-    at, joined = first, b""
-    while data[at + 4:at + 8] == b"IDAT":
-        length = struct.unpack_from(">I", data, at)[0]
-        joined, at = joined + data[at + 8:at + 8 + length], at + 12 + length
+    idats = [(at, length) for at, name, length in chunks(data) if name == b"IDAT"]
+    joined = b"".join(data[at + 8:at + 8 + length] for at, length in idats)
     assert len(joined) > 1 << 16, len(joined)
-    body = b"IDAT" + joined
-    return data[:first] + struct.pack(">I", len(joined)) + body + struct.pack(">I", zlib.crc32(body)) + data[at:]
+    body, end = b"IDAT" + joined, idats[-1][0] + 12 + idats[-1][1]
+    return data[:idats[0][0]] + struct.pack(">I", len(joined)) + body + struct.pack(">I", zlib.crc32(body)) + data[end:]
 
 
 def kind(data):
@@ -221,12 +218,18 @@ ROWS = [
 ]
 
 
-def chunk(data, name):
-    # Where the chunk `name` starts (its length field) and its length.
+def chunks(data):
+    # Every chunk in order: where it starts (its length field), its name and its length.
     at = 8
-    while data[at + 4:at + 8] != name:
-        at += 12 + struct.unpack_from(">I", data, at)[0]
-    return at, struct.unpack_from(">I", data, at)[0]
+    while at + 8 <= len(data):
+        length = struct.unpack_from(">I", data, at)[0]
+        yield at, data[at + 4:at + 8], length
+        at += 12 + length
+
+
+def chunk(data, name):
+    # Where the chunk `name` starts and its length.
+    return next((at, length) for at, found, length in chunks(data) if found == name)
 
 
 def png_edit(name, change):
