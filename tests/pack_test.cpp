@@ -161,15 +161,16 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
     std::filesystem::remove_all(dir);
 }
 
-// A block of more than 256 colours is stored as the reduction makes it: entries blue, green,
-// red, 0 from the start, then the indices; blocks are packed on several threads, the next
-// block-row read meanwhile, but written in order, so the bytes are the same on one thread, two
-// and seven.
+// A block of more than 256 colours, found past the 256th wherever that is (here no row ends in
+// a new colour), is stored as the reduction makes it: entries blue, green, red, 0 from the
+// start, then the indices; blocks are packed on several threads, the next block-row read
+// meanwhile, but written in order, so the bytes are the same on one thread, two and seven.
 TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
     bytes bitmap = convert_bytes(convert_blocks, tile_records(6), 3, 2).file;
     std::vector<colour> pixels;  // the left block's, top row first, as the reduction takes them
     for (std::size_t i = 0; i < 4096; ++i) {
-        pixels.push_back({static_cast<unsigned char>(i * 4), static_cast<unsigned char>(i / 64 * 4), 7});
+        const bool right = i % 64 == 63;  // the colour of the first pixel
+        pixels.push_back({static_cast<unsigned char>(right ? 0 : i * 4), static_cast<unsigned char>(right ? 0 : i / 64 * 4), 7});
         std::copy_n(pixels.back().begin(), 3, &bitmap[54 + (127 - i / 64) * 576 + i % 64 * 3]);
     }
     const reduced_colours reduced = reduce_colours(pixels, 256);
