@@ -134,6 +134,11 @@ TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
     // four, green weighing twice.
     for (const int at : {0, 5, 31}) EXPECT_EQ(8 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at + 2)]) << at;
     for (const int at : {0, 7, 15}) EXPECT_EQ(59 + 4 * at, upper.grey.edge[bottom][static_cast<std::size_t>(at)]) << at;
+    // Two edges are as far apart as all their bytes differ, the first and the last included.
+    record_edges moved = upper;
+    moved.colour.edge[bottom].front() += 10;
+    moved.colour.edge[bottom].back() -= 3;
+    EXPECT_EQ(13, edge_distance(moved.colour, bottom, upper.colour, bottom));
 }
 
 }  // namespace quorvex
