@@ -247,6 +247,12 @@ def taller(data, at, length):
     return data
 
 
+def with_text(data, at, length):
+    # 17 MiB of compressed text, 17 KB stored, before the pixels: a bomb for whoever inflates it.
+    body = b"zTXt" + b"note\0\0" + zlib.compress(bytes(17 << 20), 9)
+    return data[:at - 8] + struct.pack(">I", len(body) - 4) + body + struct.pack(">I", zlib.crc32(body)) + data[at - 8:]
+
+
 # Pictures refused, from a file and through a pipe, each an RGBA 16-bit PNG edited: what
 # quorvex-pack says after the picture's name, and nothing written. The unedited one packs.
 TOO_LARGE = " is too large for a PNG: at most 1048576 pixels wide and high, and 1 GiB decoded when interlaced"
@@ -258,6 +264,8 @@ REFUSALS = [
     ("an IDAT that fails its CRC", png_edit(b"IDAT", lambda data, at, length: data[:at + length] + bytes(4 - 1) + b"\1" +
                                             data[at + length + 4:]), " is a damaged PNG: invalid chunk checksum"),
     ("no IEND", png_edit(b"IEND", lambda data, at, length: data[:at - 8]), CUT_SHORT),
+    ("a text inflating past 16 MiB", png_edit(b"IDAT", with_text),
+     " is too large for a PNG: its chunks beside the pixels hold more than 16 MiB or 1000 entries"),
 ]
 
 
