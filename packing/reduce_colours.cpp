@@ -125,6 +125,15 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
 }
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// Whether the processor has AVX2, asked once: the cuts and the refinement use it where it is.
+bool has_avx2() {
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2;
+}
+
 // Every candidate cut of a box, as plan_cut_in_doubles lists them: a box has at most 256
 // values per channel. Held by the caller, as a frame this size would be probed page by page.
 struct cut_candidates {
@@ -189,14 +198,15 @@ __attribute__((target("avx2"))) void plan_cut_in_doubles(const std::vector<value
     box.threshold = c.threshold[chosen];
 }
 
-// plan_cut, in doubles where they are exact and the processor has AVX2 (checked once).
-void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& c) {
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    if (avx2 && box.total[3] <= exact_in_doubles) {
-        plan_cut_in_doubles(values, box, c);
+// Room for plan_cut_in_doubles' candidates where the processor runs it, else none.
+std::unique_ptr<cut_candidates[]> candidates_if_used() {
+    return has_avx2() ? uninitialised_array<cut_candidates>(1) : nullptr;
+}
+
+// plan_cut, in doubles where they are exact and there is room for their candidates.
+void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates* c) {
+    if (c != nullptr && box.total[3] <= exact_in_doubles) {
+        plan_cut_in_doubles(values, box, *c);
     } else {
         plan_cut(values, box);
     }
@@ -205,7 +215,9 @@ void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_
 // The cuts are planned in integers alone: nothing to hold.
 struct cut_candidates {};
 
-void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& /*c*/) {
+std::unique_ptr<cut_candidates[]> candidates_if_used() { return nullptr; }
+
+void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates* /*c*/) {
     plan_cut(values, box);
 }
 #endif
@@ -282,8 +294,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     for (const auto& c : colours) add_to(whole.total, c.totals);
     add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
     for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(axis, bins, values);
-    const auto candidates = uninitialised_array<cut_candidates>(1);
-    plan_cut_here(values, whole, candidates[0]);
+    const auto candidates = candidates_if_used();
+    plan_cut_here(values, whole, candidates.get());
     std::vector<colour_box> boxes{whole};
     boxes.reserve(wanted);
     // The boxes' ranks in a tree whose every node holds the greater of its two below, so that
@@ -354,8 +366,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
             values.insert(values.end(), smaller_values.begin(),
                           smaller_values.begin() + static_cast<std::ptrdiff_t>(taken_count));
         }
-        plan_cut_here(values, lower, candidates[0]);
-        plan_cut_here(values, upper, candidates[0]);
+        plan_cut_here(values, lower, candidates.get());
+        plan_cut_here(values, upper, candidates.get());
         boxes[chosen] = lower;
         rank(chosen, lower.gain);
         rank(boxes.size(), upper.gain);
@@ -709,11 +721,7 @@ __attribute__((target("avx2"))) std::vector<unsigned char> refine_avx2(const std
 }
 
 std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return avx2 ? refine_avx2(colours, palette) : refine_portable(colours, palette);
+    return has_avx2() ? refine_avx2(colours, palette) : refine_portable(colours, palette);
 }
 #else
 std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
