@@ -451,7 +451,8 @@ struct ordered_palette {
     std::vector<int> position;
     std::array<std::vector<int>, 3> channel;
     std::vector<int> index;
-    std::array<std::size_t, positions> first_at{};  // where the entries at or past a projection start
+    // Where the entries at or past a projection start; 16 bits hold it and keep the table small.
+    std::array<std::uint16_t, positions> first_at{};
 };
 
 // Orders the entries of `palette` listed in `subset`, or all of them when it is empty.
@@ -469,18 +470,28 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     // A counting sort on the projection, which also gives first_at: count the entries at each
     // projection, sum the counts up to and including it, and place the entries from the last,
     // each one place before those of its projection placed so far. Equal projections keep the
-    // order of their entries.
+    // order of their entries. The sums are taken only over the projections the entries span,
+    // often a few hundred of the thousand: before those all entries lie ahead, past them none.
     std::array<int, palette_size_limit> level_of{};
-    auto& first_at = ordered.first_at;
-    first_at.fill(0);
+    int least = static_cast<int>(positions) - 1;
+    int greatest = 0;
     for (std::size_t i = 0; i < count; ++i) {
         level_of[i] = project(axis, palette[entry(i)]) - lowest_position;
-        ++first_at[static_cast<std::size_t>(level_of[i])];
+        least = std::min(least, level_of[i]);
+        greatest = std::max(greatest, level_of[i]);
     }
+    least = std::min(least, greatest);  // no entries: a span of one, with none in it
+    auto& first_at = ordered.first_at;
+    const auto spanned = first_at.begin() + least;
+    const auto past = first_at.begin() + greatest + 1;
+    std::fill(first_at.begin(), spanned, static_cast<std::uint16_t>(lanes));
+    std::fill(spanned, past, 0);
+    std::fill(past, first_at.end(), static_cast<std::uint16_t>(lanes + count));
+    for (std::size_t i = 0; i < count; ++i) ++first_at[static_cast<std::size_t>(level_of[i])];
     std::size_t below = lanes;
-    for (auto& at : first_at) {
-        below += at;
-        at = below;
+    for (auto at = spanned; at < past; ++at) {
+        below += *at;
+        *at = static_cast<std::uint16_t>(below);
     }
     for (std::size_t i = count; i-- > 0;) {
         const auto level = static_cast<std::size_t>(level_of[i]);
