@@ -198,28 +198,6 @@ __attribute__((target("avx2"))) void plan_cut_in_doubles(const std::vector<value
     box.threshold = c.threshold[chosen];
 }
 
-// Room for plan_cut_in_doubles' candidates where the processor runs it, else none.
-std::unique_ptr<cut_candidates[]> candidates_if_used() {
-    return has_avx2() ? uninitialised_array<cut_candidates>(1) : nullptr;
-}
-
-// plan_cut, in doubles where they are exact and there is room for their candidates.
-void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates* c) {
-    if (c != nullptr && box.total[3] <= exact_in_doubles) {
-        plan_cut_in_doubles(values, box, *c);
-    } else {
-        plan_cut(values, box);
-    }
-}
-#else
-// The cuts are planned in integers alone: nothing to hold.
-struct cut_candidates {};
-
-std::unique_ptr<cut_candidates[]> candidates_if_used() { return nullptr; }
-
-void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates* /*c*/) {
-    plan_cut(values, box);
-}
 #endif
 
 // Per channel and channel value, the totals of some colours; all zero between uses.
@@ -280,7 +258,11 @@ std::size_t numbered_by(std::int64_t rank) {
 // A cut box's parts need their totals per channel value. On the channel it is cut across,
 // they are the two ends of the box's own. On the others, only the part of fewer colours is
 // added up; the other part's totals are the box's less those, written over the box's.
-std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
+//
+// `plan(values, box)` plans a box's cut. Inlined into each build of `cut_palette` below.
+template <typename Plan>
+[[gnu::always_inline]] inline std::vector<colour> cut_palette_with(std::vector<weighted_colour> colours,
+                                                                   std::size_t wanted, Plan plan) {
     channel_bins bins{};
     std::vector<value_total> values;
     // The lists of values reach two to three per colour by the last cut: one allocation, not
@@ -294,8 +276,7 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     for (const auto& c : colours) add_to(whole.total, c.totals);
     add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
     for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(axis, bins, values);
-    const auto candidates = candidates_if_used();
-    plan_cut_here(values, whole, candidates.get());
+    plan(values, whole);
     std::vector<colour_box> boxes{whole};
     boxes.reserve(wanted);
     // The boxes' ranks in a tree whose every node holds the greater of its two below, so that
@@ -366,8 +347,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
             values.insert(values.end(), smaller_values.begin(),
                           smaller_values.begin() + static_cast<std::ptrdiff_t>(taken_count));
         }
-        plan_cut_here(values, lower, candidates.get());
-        plan_cut_here(values, upper, candidates.get());
+        plan(values, lower);
+        plan(values, upper);
         boxes[chosen] = lower;
         rank(chosen, lower.gain);
         rank(boxes.size(), upper.gain);
@@ -379,6 +360,35 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     });
     return palette;
 }
+
+std::vector<colour> cut_palette_portable(const std::vector<weighted_colour>& colours, std::size_t wanted) {
+    return cut_palette_with(colours, wanted, plan_cut);
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// The cutting built for AVX2 as well, as the refinement is: its loops gain by the wider
+// instructions too. Only this build plans cuts in doubles, so only it has room for candidates.
+__attribute__((target("avx2"))) std::vector<colour> cut_palette_avx2(const std::vector<weighted_colour>& colours,
+                                                                      std::size_t wanted) {
+    const auto candidates = uninitialised_array<cut_candidates>(1);
+    const auto plan = [&candidates](const std::vector<value_total>& values, colour_box& box) {
+        if (box.total[3] <= exact_in_doubles) {
+            plan_cut_in_doubles(values, box, candidates[0]);
+        } else {
+            plan_cut(values, box);
+        }
+    };
+    return cut_palette_with(colours, wanted, plan);
+}
+
+std::vector<colour> cut_palette(const std::vector<weighted_colour>& colours, std::size_t wanted) {
+    return has_avx2() ? cut_palette_avx2(colours, wanted) : cut_palette_portable(colours, wanted);
+}
+#else
+std::vector<colour> cut_palette(const std::vector<weighted_colour>& colours, std::size_t wanted) {
+    return cut_palette_portable(colours, wanted);
+}
+#endif
 
 // The nearest-entry search. A key is a squared distance shifted left by 8 with the entry's
 // index below it, so the least key is the nearest entry and, among equals, the lowest index.
