@@ -645,7 +645,8 @@ constexpr std::size_t rivals_first_from = 16;
     // stands, and late rounds take few of the divisions a mean costs.
     std::vector<unsigned char> changed(palette.size(), 1);
     // The colours a round searches, listed before it searches any (see colours_to_search).
-    std::vector<to_search> searched(colours.size());
+    // Written before they are read, up to where the listing ends.
+    const auto searched = uninitialised_array<to_search>(colours.size());
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
@@ -677,8 +678,11 @@ constexpr std::size_t rivals_first_from = 16;
         nearest[i] = static_cast<unsigned char>(entry);
         guess = entry;
     }
+    // Had once, for every round: growing it entry by entry each round took a dozen allocations.
+    std::vector<std::size_t> moved_entries;
+    moved_entries.reserve(palette.size());
     for (int round = 1;; ++round) {
-        std::vector<std::size_t> moved_entries;
+        moved_entries.clear();
         for (std::size_t e = 0; e < palette.size(); ++e) {
             has_moved[e] = 0;
             if (changed[e] == 0) continue;
@@ -710,7 +714,7 @@ constexpr std::size_t rivals_first_from = 16;
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
         const keep_test kept{colours.data(), nearest.data(), all_keep.data(),
                              palette.data(), to_rivals.data(), reach.data()};
-        const std::size_t listed = colours_to_search(kept, colours.size(), searched.data());
+        const std::size_t listed = colours_to_search(kept, colours.size(), searched.get());
         for (std::size_t k = 0; k < listed; ++k) {
             const std::size_t i = searched[k].colour;
             const colour& c = colours[i].value;
