@@ -5,7 +5,8 @@
 #   /usr/bin/python3 bench/png_pack.py BUILD [BUILD ...]
 #
 # Each BUILD folder holds quorvex and quorvex-pack; every measure is taken for each in turn,
-# in one run, so two builds (say main's and this one) are compared side by side. Prints:
+# in one run, so two builds (say main's and this one) are compared side by side; the timed runs
+# take turns run by run, so that a change in the machine's load falls on every build. Prints:
 # - peak resident memory (the kernel's count, as /usr/bin/time -v gives it) packing the 200 x 150-block picture (random tile
 #   data converted by quorvex) as BMP and as PNG, from the file and through a pipe;
 # - peak memory and time packing a 16384 x 16320 RGBA PNG of 16 bits a channel (flat: 2 MB);
@@ -75,6 +76,14 @@ def photographs():
         yield name.split(".")[0], picture[:picture.shape[0] // 64 * 64, :picture.shape[1] // 64 * 64]
 
 
+def turns(builds, runs):
+    """Each build's index and folder once per turn, `runs` turns, each turn begun by the next build."""
+    for turn in range(runs):
+        for step in range(len(builds)):
+            index = (turn + step) % len(builds)
+            yield index, builds[index]
+
+
 def mosaic(pictures, side=2048):
     """The photographs tiled over a 2048 x 2048 picture."""
     import numpy
@@ -135,21 +144,21 @@ def main():
     print("\n--threads 1, million pixels per second of processor time (median of %d)" % RUNS)
     for name, picture in photos:
         pixels = picture.shape[0] * picture.shape[1]
-        cells = []
-        for build in builds:
-            seconds = statistics.median(timed([pack(build), "--threads", "1", path(name + ".png"), path("o.tis")])[1]
-                                        for _ in range(RUNS))
-            cells.append("%7.2f" % (pixels / max(seconds, 0.005) / 1e6))
+        seconds = [[] for _ in builds]
+        for index, build in turns(builds, RUNS):
+            seconds[index].append(timed([pack(build), "--threads", "1", path(name + ".png"), path("o.tis")])[1])
+        cells = ["%7.2f" % (pixels / max(statistics.median(runs), 0.005) / 1e6) for runs in seconds]
         print("%-32s %s" % ("%s, %d pixels" % (name, pixels), "  ".join(cells)))
 
     print("\n2048 x 2048 photograph mosaic as PNG: wall on 2 threads / on 1, then processor s on 1 and 2"
-          " (median of %d, threads taking turns)" % RUNS)
+          " (median of %d, builds and threads taking turns)" % RUNS)
     cells = []
-    for build in builds:
-        runs = {1: [], 2: []}
-        for _ in range(RUNS):
-            for threads in (1, 2):
-                runs[threads].append(timed([pack(build), "--threads", str(threads), path("mosaic.png"), path("o.tis")]))
+    measured = [{1: [], 2: []} for _ in builds]
+    for index, build in turns(builds, RUNS):
+        for threads in (1, 2):
+            measured[index][threads].append(timed([pack(build), "--threads", str(threads), path("mosaic.png"),
+                                                   path("o.tis")]))
+    for runs in measured:
         wall = {t: statistics.median(r[2] for r in runs[t]) for t in runs}
         processor = {t: statistics.median(r[1] for r in runs[t]) for t in runs}
         cells.append("%.3f (%.2f s / %.2f s; %.2f s, %.2f s)" % (wall[2] / wall[1], wall[2], wall[1], processor[1],

@@ -125,6 +125,15 @@ void plan_cut(const std::vector<value_total>& values, colour_box& box) {
 }
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// Whether the processor has AVX2, asked once: the cuts and the refinement use it where it is.
+bool has_avx2() {
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2;
+}
+
 // Every candidate cut of a box, as plan_cut_in_doubles lists them: a box has at most 256
 // values per channel. Held by the caller, as a frame this size would be probed page by page.
 struct cut_candidates {
@@ -189,25 +198,6 @@ __attribute__((target("avx2"))) void plan_cut_in_doubles(const std::vector<value
     box.threshold = c.threshold[chosen];
 }
 
-// plan_cut, in doubles where they are exact and the processor has AVX2 (checked once).
-void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& c) {
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    if (avx2 && box.total[3] <= exact_in_doubles) {
-        plan_cut_in_doubles(values, box, c);
-    } else {
-        plan_cut(values, box);
-    }
-}
-#else
-// The cuts are planned in integers alone: nothing to hold.
-struct cut_candidates {};
-
-void plan_cut_here(const std::vector<value_total>& values, colour_box& box, cut_candidates& /*c*/) {
-    plan_cut(values, box);
-}
 #endif
 
 // Per channel and channel value, the totals of some colours; all zero between uses.
@@ -268,7 +258,11 @@ std::size_t numbered_by(std::int64_t rank) {
 // A cut box's parts need their totals per channel value. On the channel it is cut across,
 // they are the two ends of the box's own. On the others, only the part of fewer colours is
 // added up; the other part's totals are the box's less those, written over the box's.
-std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_t wanted) {
+//
+// `plan(values, box)` plans a box's cut. Inlined into each build of `cut_palette` below.
+template <typename Plan>
+[[gnu::always_inline]] inline std::vector<colour> cut_palette_with(std::vector<weighted_colour> colours,
+                                                                   std::size_t wanted, Plan plan) {
     channel_bins bins{};
     std::vector<value_total> values;
     // The lists of values reach two to three per colour by the last cut: one allocation, not
@@ -282,8 +276,7 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     for (const auto& c : colours) add_to(whole.total, c.totals);
     add_to_bins<3>(colours, 0, colours.size(), {0, 1, 2}, bins);
     for (std::size_t axis = 0; axis < 3; ++axis) whole.values[axis] = take_bins(axis, bins, values);
-    const auto candidates = uninitialised_array<cut_candidates>(1);
-    plan_cut_here(values, whole, candidates[0]);
+    plan(values, whole);
     std::vector<colour_box> boxes{whole};
     boxes.reserve(wanted);
     // The boxes' ranks in a tree whose every node holds the greater of its two below, so that
@@ -354,8 +347,8 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
             values.insert(values.end(), smaller_values.begin(),
                           smaller_values.begin() + static_cast<std::ptrdiff_t>(taken_count));
         }
-        plan_cut_here(values, lower, candidates[0]);
-        plan_cut_here(values, upper, candidates[0]);
+        plan(values, lower);
+        plan(values, upper);
         boxes[chosen] = lower;
         rank(chosen, lower.gain);
         rank(boxes.size(), upper.gain);
@@ -367,6 +360,35 @@ std::vector<colour> cut_palette(std::vector<weighted_colour> colours, std::size_
     });
     return palette;
 }
+
+std::vector<colour> cut_palette_portable(const std::vector<weighted_colour>& colours, std::size_t wanted) {
+    return cut_palette_with(colours, wanted, plan_cut);
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// The cutting built for AVX2 as well, as the refinement is: its loops gain by the wider
+// instructions too. Only this build plans cuts in doubles, so only it has room for candidates.
+__attribute__((target("avx2"))) std::vector<colour> cut_palette_avx2(const std::vector<weighted_colour>& colours,
+                                                                      std::size_t wanted) {
+    const auto candidates = uninitialised_array<cut_candidates>(1);
+    const auto plan = [&candidates](const std::vector<value_total>& values, colour_box& box) {
+        if (box.total[3] <= exact_in_doubles) {
+            plan_cut_in_doubles(values, box, candidates[0]);
+        } else {
+            plan_cut(values, box);
+        }
+    };
+    return cut_palette_with(colours, wanted, plan);
+}
+
+std::vector<colour> cut_palette(const std::vector<weighted_colour>& colours, std::size_t wanted) {
+    return has_avx2() ? cut_palette_avx2(colours, wanted) : cut_palette_portable(colours, wanted);
+}
+#else
+std::vector<colour> cut_palette(const std::vector<weighted_colour>& colours, std::size_t wanted) {
+    return cut_palette_portable(colours, wanted);
+}
+#endif
 
 // The nearest-entry search. A key is a squared distance shifted left by 8 with the entry's
 // index below it, so the least key is the nearest entry and, among equals, the lowest index.
@@ -439,7 +461,8 @@ struct ordered_palette {
     std::vector<int> position;
     std::array<std::vector<int>, 3> channel;
     std::vector<int> index;
-    std::array<std::size_t, positions> first_at{};  // where the entries at or past a projection start
+    // Where the entries at or past a projection start; 16 bits hold it and keep the table small.
+    std::array<std::uint16_t, positions> first_at{};
 };
 
 // Orders the entries of `palette` listed in `subset`, or all of them when it is empty.
@@ -457,18 +480,28 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     // A counting sort on the projection, which also gives first_at: count the entries at each
     // projection, sum the counts up to and including it, and place the entries from the last,
     // each one place before those of its projection placed so far. Equal projections keep the
-    // order of their entries.
+    // order of their entries. The sums are taken only over the projections the entries span,
+    // often a few hundred of the thousand: before those all entries lie ahead, past them none.
     std::array<int, palette_size_limit> level_of{};
-    auto& first_at = ordered.first_at;
-    first_at.fill(0);
+    int least = static_cast<int>(positions) - 1;
+    int greatest = 0;
     for (std::size_t i = 0; i < count; ++i) {
         level_of[i] = project(axis, palette[entry(i)]) - lowest_position;
-        ++first_at[static_cast<std::size_t>(level_of[i])];
+        least = std::min(least, level_of[i]);
+        greatest = std::max(greatest, level_of[i]);
     }
+    least = std::min(least, greatest);  // no entries: a span of one, with none in it
+    auto& first_at = ordered.first_at;
+    const auto spanned = first_at.begin() + least;
+    const auto past = first_at.begin() + greatest + 1;
+    std::fill(first_at.begin(), spanned, static_cast<std::uint16_t>(lanes));
+    std::fill(spanned, past, 0);
+    std::fill(past, first_at.end(), static_cast<std::uint16_t>(lanes + count));
+    for (std::size_t i = 0; i < count; ++i) ++first_at[static_cast<std::size_t>(level_of[i])];
     std::size_t below = lanes;
-    for (auto& at : first_at) {
-        below += at;
-        at = below;
+    for (auto at = spanned; at < past; ++at) {
+        below += *at;
+        *at = static_cast<std::uint16_t>(below);
     }
     for (std::size_t i = count; i-- > 0;) {
         const auto level = static_cast<std::size_t>(level_of[i]);
@@ -577,7 +610,9 @@ struct to_search {
 }
 
 // Colours per entry from which the first round measures the entries' rivals (see refine_with).
-constexpr std::size_t rivals_first_from = 8;
+// Blocks of photographs with 8 to 16 an entry were reduced faster without; blocks of 4096
+// distinct colours took as long either way.
+constexpr std::size_t rivals_first_from = 16;
 
 // Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
 // its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
@@ -610,7 +645,8 @@ constexpr std::size_t rivals_first_from = 8;
     // stands, and late rounds take few of the divisions a mean costs.
     std::vector<unsigned char> changed(palette.size(), 1);
     // The colours a round searches, listed before it searches any (see colours_to_search).
-    std::vector<to_search> searched(colours.size());
+    // Written before they are read, up to where the listing ends.
+    const auto searched = uninitialised_array<to_search>(colours.size());
     const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
         for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
         counts[entry] += sign * c.totals[3];
@@ -642,8 +678,11 @@ constexpr std::size_t rivals_first_from = 8;
         nearest[i] = static_cast<unsigned char>(entry);
         guess = entry;
     }
+    // Had once, for every round: growing it entry by entry each round took a dozen allocations.
+    std::vector<std::size_t> moved_entries;
+    moved_entries.reserve(palette.size());
     for (int round = 1;; ++round) {
-        std::vector<std::size_t> moved_entries;
+        moved_entries.clear();
         for (std::size_t e = 0; e < palette.size(); ++e) {
             has_moved[e] = 0;
             if (changed[e] == 0) continue;
@@ -675,7 +714,7 @@ constexpr std::size_t rivals_first_from = 8;
         for (std::size_t e = 0; e < palette.size(); ++e) reach[e] = all_keep[e] ? reach[e] : 0;
         const keep_test kept{colours.data(), nearest.data(), all_keep.data(),
                              palette.data(), to_rivals.data(), reach.data()};
-        const std::size_t listed = colours_to_search(kept, colours.size(), searched.data());
+        const std::size_t listed = colours_to_search(kept, colours.size(), searched.get());
         for (std::size_t k = 0; k < listed; ++k) {
             const std::size_t i = searched[k].colour;
             const colour& c = colours[i].value;
@@ -709,11 +748,7 @@ __attribute__((target("avx2"))) std::vector<unsigned char> refine_avx2(const std
 }
 
 std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return avx2 ? refine_avx2(colours, palette) : refine_portable(colours, palette);
+    return has_avx2() ? refine_avx2(colours, palette) : refine_portable(colours, palette);
 }
 #else
 std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
