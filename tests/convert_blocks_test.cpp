@@ -136,15 +136,18 @@ bool processor_has_vector_path() {
 
 TEST(PaintBlock, BothPathsLookUpEveryIndexAndTouchNothingElse) {
     const bytes records = tile_records(3, 5);
-    // The middle block of a strip three blocks wide, which is filled with a marker beforehand.
+    // The middle block of a strip three blocks wide, which is filled with a marker beforehand,
+    // as are a row below it and a row above.
     bytes expected = convert_bytes(reference_convert, records, 3, 1).file;
     expected.erase(expected.begin(), expected.begin() + 54);
     for (std::size_t at = 0; at < expected.size(); ++at) {
         if (at % 576 / 192 != 1) expected[at] = 0xEE;
     }
+    expected.insert(expected.begin(), 576, 0xEE);
+    expected.insert(expected.end(), 576, 0xEE);
     const auto painted = [&records](decltype(&paint_block) paint) {
-        bytes strip(64 * 576, 0xEE);
-        paint(records.data() + 5120, records.data() + 5120 + 1024, strip.data() + 192, 576);
+        bytes strip(66 * 576, 0xEE);
+        paint(records.data() + 5120, records.data() + 5120 + 1024, strip.data() + 576 + 192, 576);
         return strip;
     };
     EXPECT_TRUE(expected == painted(paint_block_portable)) << "portable path";
