@@ -259,7 +259,7 @@ std::size_t numbered_by(std::int64_t rank) {
 // they are the two ends of the box's own. On the others, only the part of fewer colours is
 // added up; the other part's totals are the box's less those, written over the box's.
 //
-// `plan(values, box)` plans a box's cut. Inlined into each build of `cut_palette` below.
+// `plan(values, box)` plans a box's cut. Inlined into each build of `cut_and_refine` below.
 template <typename Plan>
 [[gnu::always_inline]] inline std::vector<colour> cut_palette_with(std::vector<weighted_colour> colours,
                                                                    std::size_t wanted, Plan plan) {
@@ -360,35 +360,6 @@ template <typename Plan>
     });
     return palette;
 }
-
-std::vector<colour> cut_palette_portable(const std::vector<weighted_colour>& colours, std::size_t wanted) {
-    return cut_palette_with(colours, wanted, plan_cut);
-}
-
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-// The cutting built for AVX2 as well, as the refinement is: its loops gain by the wider
-// instructions too. Only this build plans cuts in doubles, so only it has room for candidates.
-__attribute__((target("avx2"))) std::vector<colour> cut_palette_avx2(const std::vector<weighted_colour>& colours,
-                                                                      std::size_t wanted) {
-    const auto candidates = uninitialised_array<cut_candidates>(1);
-    const auto plan = [&candidates](const std::vector<value_total>& values, colour_box& box) {
-        if (box.total[3] <= exact_in_doubles) {
-            plan_cut_in_doubles(values, box, candidates[0]);
-        } else {
-            plan_cut(values, box);
-        }
-    };
-    return cut_palette_with(colours, wanted, plan);
-}
-
-std::vector<colour> cut_palette(const std::vector<weighted_colour>& colours, std::size_t wanted) {
-    return has_avx2() ? cut_palette_avx2(colours, wanted) : cut_palette_portable(colours, wanted);
-}
-#else
-std::vector<colour> cut_palette(const std::vector<weighted_colour>& colours, std::size_t wanted) {
-    return cut_palette_portable(colours, wanted);
-}
-#endif
 
 // The nearest-entry search. A key is a squared distance shifted left by 8 with the entry's
 // index below it, so the least key is the nearest entry and, among equals, the lowest index.
@@ -616,7 +587,7 @@ constexpr std::size_t rivals_first_from = 16;
 
 // Lloyd's refinement: map every colour to its nearest entry, move every entry to the mean of
 // its colours, and again, until nothing moves. Returns each colour's entry for the final palette.
-// Inlined, with the search, into each build of `refine` below.
+// Inlined, with the search, into each build of `cut_and_refine` below.
 [[gnu::always_inline]] inline std::vector<unsigned char> refine_with(const std::vector<weighted_colour>& colours,
                                                                      std::vector<colour>& palette) {
     std::vector<unsigned char> nearest(colours.size());
@@ -734,25 +705,48 @@ constexpr std::size_t rivals_first_from = 16;
     }
 }
 
-std::vector<unsigned char> refine_portable(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
+// A palette of `wanted` entries for `colours`, cut then refined, and each colour's entry.
+// One body, built twice below.
+template <typename Plan>
+[[gnu::always_inline]] inline std::vector<unsigned char> cut_and_refine_with(const std::vector<weighted_colour>& colours,
+                                                                            std::size_t wanted, Plan plan,
+                                                                            std::vector<colour>& palette) {
+    palette = cut_palette_with(colours, wanted, plan);
     return refine_with(colours, palette);
+}
+
+std::vector<unsigned char> cut_and_refine_portable(const std::vector<weighted_colour>& colours, std::size_t wanted,
+                                                   std::vector<colour>& palette) {
+    return cut_and_refine_with(colours, wanted, plan_cut, palette);
 }
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 // The search is most of the refinement's work. Its eight entries at a time fill one 256-bit
 // register, whose multiplications and minima the processors of the last ten years have, where
-// the instructions every x86-64 has take several each. Same integers, same result.
-__attribute__((target("avx2"))) std::vector<unsigned char> refine_avx2(const std::vector<weighted_colour>& colours,
-                                                                       std::vector<colour>& palette) {
-    return refine_with(colours, palette);
+// the instructions every x86-64 has take several each; the cutting's loops gain too. Same
+// integers, same result. Only this build plans cuts in doubles, so only it has room for
+// candidates.
+__attribute__((target("avx2"))) std::vector<unsigned char> cut_and_refine_avx2(
+    const std::vector<weighted_colour>& colours, std::size_t wanted, std::vector<colour>& palette) {
+    const auto candidates = uninitialised_array<cut_candidates>(1);
+    const auto plan = [&candidates](const std::vector<value_total>& values, colour_box& box) {
+        if (box.total[3] <= exact_in_doubles) {
+            plan_cut_in_doubles(values, box, candidates[0]);
+        } else {
+            plan_cut(values, box);
+        }
+    };
+    return cut_and_refine_with(colours, wanted, plan, palette);
 }
 
-std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
-    return has_avx2() ? refine_avx2(colours, palette) : refine_portable(colours, palette);
+std::vector<unsigned char> cut_and_refine(const std::vector<weighted_colour>& colours, std::size_t wanted,
+                                          std::vector<colour>& palette) {
+    return has_avx2() ? cut_and_refine_avx2(colours, wanted, palette) : cut_and_refine_portable(colours, wanted, palette);
 }
 #else
-std::vector<unsigned char> refine(const std::vector<weighted_colour>& colours, std::vector<colour>& palette) {
-    return refine_portable(colours, palette);
+std::vector<unsigned char> cut_and_refine(const std::vector<weighted_colour>& colours, std::size_t wanted,
+                                          std::vector<colour>& palette) {
+    return cut_and_refine_portable(colours, wanted, palette);
 }
 #endif
 
@@ -857,8 +851,7 @@ reduced_colours reduce_colours(std::span<const colour> pixels, std::size_t max_c
             entry_of_colour[i] = static_cast<unsigned char>(e);
         }
     } else {
-        result.palette = cut_palette(colours, wanted);
-        entry_of_colour = refine(colours, result.palette);
+        entry_of_colour = cut_and_refine(colours, wanted, result.palette);
     }
     result.indices.resize(pixels.size());
     for (std::size_t i = 0; i < pixels.size(); ++i) result.indices[i] = entry_of_colour[colour_of_pixel[i]];
