@@ -79,7 +79,7 @@ fs::path fresh_folder() {
 // `redirect` "|" standard output is a pipe whose bytes (under the pipe's 64 KiB) go to
 // `piped`; with ">>name" it is that file of `dir`, appended to. With "<name" standard input is
 // a pipe that gives that file of `dir`, with "<name+zeros" then zeros without end, to a reader
-// that stops ("<+zeros" the zeros alone). Returns the exit status, or
+// that stops ("<+zeros" the zeros alone); with "<&-" it is closed. Returns the exit status, or
 // 128 + the signal that ended it. Past a file size limit writes fail as on a full disk, or with
 // `killed` the program ends by the signal there; a memory limit caps its address space. With
 // `as_nobody` it runs as the user nobody.
@@ -95,7 +95,7 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
     if (child == 0) {
         int input[2];
         if (pipe(input) != 0) _exit(127);
-        if (redirect.starts_with('<') && fork() == 0) {  // the feeder, ended by the reader's end
+        if (redirect.starts_with('<') && redirect != "<&-" && fork() == 0) {  // the feeder, ended by the reader's end
             close(input[0]);
             const std::string name = redirect.substr(1, redirect.find("+zeros") - 1);
             const bytes start = name.empty() ? bytes{} : read_file(dir / name);
@@ -115,7 +115,7 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
                              (memory_limit == RLIM_INFINITY || setrlimit(RLIMIT_AS, &memory) == 0);
         // Standard input is a pipe, which no file name can be linked to: empty, at its end at
         // once, unless fed.
-        if (out < 0 || data < 0 || dup2(data, 1) < 0 || dup2(out, 2) < 0 || dup2(input[0], 0) < 0 ||
+        if (out < 0 || data < 0 || dup2(data, 1) < 0 || dup2(out, 2) < 0 || (redirect == "<&-" ? close(0) : dup2(input[0], 0)) < 0 ||
             close(input[1]) != 0 || chdir(dir.c_str()) != 0 || !limited ||
             (as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
             prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {  // a run caught in a loop ends with this test, even if it is killed
@@ -443,6 +443,9 @@ const row pack_posix_only[] = {
     {"/dev/stdout is a pipe", {"p.bmp=bmp"}, {"p.bmp", "/dev/stdout", "|"}, packed, 0, "|"},
     {"/dev/stdout appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "/dev/stdout", ">>all.tis"}, packed, 0, "all.tis"},
     {"/dev/fd/N that is not open", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/9"}, "Can't open output file: /dev/fd/9: Bad file descriptor\n", 1},
+    // A closed standard input's number goes to the output's descriptor, which the picture would
+    // then be read from: it is the input.
+    {"- from a closed standard input", {"p.bmp=bmp"}, {"-", "-", "<&-"}, "Can't open output file: - (it is the input file)\n", 1},
     {"/dev/fd/0, standard input, open for reading", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/0"}, "Can't open output file: /dev/fd/0: Bad file descriptor\n", 1},
     {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"},
      "Packing failed: t.tis: File too large\n", 1, "", 6000},
