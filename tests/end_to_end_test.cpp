@@ -609,15 +609,24 @@ TEST(Run, UnwritableStandardOutputFailsButKeepsTheBitmap) {
     fs::remove_all(folder);
 }
 
+// The effective user while it lives, the one before after.
+struct acting_as {
+    explicit acting_as(uid_t user) : before(geteuid()), ok(seteuid(user) == 0) {}
+    ~acting_as() { EXPECT_EQ(0, seteuid(before)); }
+    uid_t before;
+    bool ok;
+};
+
 // What another program may do to the name while a run works: a file that appears under a new
 // name goes only for a finished output, as if it had been there from the start; a temporary
-// name in use is passed over; a file mounted on the name, which a rename cannot replace, is
-// written into, and one mounted there when the output was opened is the one written into.
+// name in use is passed over; a file mounted on the name, or another user's in a sticky folder
+// (for a run as nobody), which a rename cannot replace, is written into, and one mounted there
+// when the output was opened is the one written into.
 TEST(PendingOutput, OnlyAFinishedOutputTakesTheNameWhateverHappensToItMeanwhile) {
     const fs::path folder = fresh_folder(), name = folder / "t.bmp", mounted = folder / "mounted.bmp";
     const fs::path taken = folder / (".t.bmp.partial-" + std::to_string(getpid()) + "-0");
     const bytes ours{'o', 'u', 'r', 's'}, theirs{'t', 'h', 'e', 'i', 'r', 's'};
-    enum class meanwhile { appears, temporary_name_taken, mounted_on, unmounted };
+    enum class meanwhile { appears, temporary_name_taken, mounted_on, unmounted, appears_in_sticky_folder };
     const auto mount_on_name = [&] {
         write_file(mounted, theirs);
         if (geteuid() == 0 && mount(mounted.c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0) return true;
@@ -626,16 +635,27 @@ TEST(PendingOutput, OnlyAFinishedOutputTakesTheNameWhateverHappensToItMeanwhile)
     };
     for (const auto& [what, finished] : {std::pair{meanwhile::appears, false}, std::pair{meanwhile::appears, true},
                                          std::pair{meanwhile::temporary_name_taken, true}, std::pair{meanwhile::mounted_on, true},
-                                         std::pair{meanwhile::unmounted, true}}) {
+                                         std::pair{meanwhile::unmounted, true}, std::pair{meanwhile::appears_in_sticky_folder, true}}) {
         SCOPED_TRACE(static_cast<int>(what));
+        const bool sticky = what == meanwhile::appears_in_sticky_folder;
+        if (sticky && geteuid() != 0) {
+            std::cout << "Not run (needs root): another user's file appearing in a sticky folder\n";
+            continue;
+        }
+        if (sticky) fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
         fs::remove(name);
-        if (what != meanwhile::appears) write_file(name, theirs);
+        if (what != meanwhile::appears && !sticky) write_file(name, theirs);
         if (what == meanwhile::temporary_name_taken) write_file(taken, theirs);
         if (what == meanwhile::unmounted && !mount_on_name()) continue;
         {
+            const acting_as runner(sticky ? 65534 : 0);
             pending_output output = pending_output::create(name.string());
-            ASSERT_TRUE(output && std::fputs("ours", output.get()) >= 0);
-            if (what == meanwhile::appears) write_file(name, theirs);
+            ASSERT_TRUE(runner.ok && output && std::fputs("ours", output.get()) >= 0);
+            if (what == meanwhile::appears || sticky) {
+                const acting_as owner(0);  // the superuser's, which the runner may write
+                write_file(name, theirs);
+                fs::permissions(name, static_cast<fs::perms>(0666));
+            }
             if (what == meanwhile::mounted_on && !mount_on_name()) continue;
             EXPECT_TRUE(what != meanwhile::unmounted || umount2(name.c_str(), MNT_DETACH) == 0);
             EXPECT_EQ(finished, finished && output.keep());
