@@ -25,14 +25,12 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
-#include <cerrno>
 #include <iterator>
 #include <map>
 #include <optional>
 #include <span>
 #include <sstream>
 #include <string>
-#include <string_view>
 
 #include "app/files.h"
 #include "app/run.h"
@@ -624,8 +622,13 @@ struct acting_as {
 // when the output was opened is the one written into.
 TEST(PendingOutput, OnlyAFinishedOutputTakesTheNameWhateverHappensToItMeanwhile) {
     const fs::path folder = fresh_folder(), name = folder / "t.bmp", mounted = folder / "mounted.bmp";
-    const fs::path taken = folder / (".t.bmp.partial-" + std::to_string(getpid()) + "-0");
+    const fs::path taken = folder / (".t.bmp.partial-" + std::to_string(getpid()) + "-0"), their_file = folder / "their.bmp";
     const bytes ours{'o', 'u', 'r', 's'}, theirs{'t', 'h', 'e', 'i', 'r', 's'};
+    // The superuser's file, which nobody may write (and so link), in a folder open to all.
+    fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
+    write_file(their_file, theirs);
+    fs::permissions(their_file, static_cast<fs::perms>(0666));
+    if (geteuid() != 0) std::cout << "Not run (needs root): another user's file appearing in a sticky folder\n";
     enum class meanwhile { appears, temporary_name_taken, mounted_on, unmounted, appears_in_sticky_folder };
     const auto mount_on_name = [&] {
         write_file(mounted, theirs);
@@ -638,24 +641,17 @@ TEST(PendingOutput, OnlyAFinishedOutputTakesTheNameWhateverHappensToItMeanwhile)
                                          std::pair{meanwhile::unmounted, true}, std::pair{meanwhile::appears_in_sticky_folder, true}}) {
         SCOPED_TRACE(static_cast<int>(what));
         const bool sticky = what == meanwhile::appears_in_sticky_folder;
-        if (sticky && geteuid() != 0) {
-            std::cout << "Not run (needs root): another user's file appearing in a sticky folder\n";
-            continue;
-        }
-        if (sticky) fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
+        if (sticky && geteuid() != 0) continue;
         fs::remove(name);
         if (what != meanwhile::appears && !sticky) write_file(name, theirs);
         if (what == meanwhile::temporary_name_taken) write_file(taken, theirs);
         if (what == meanwhile::unmounted && !mount_on_name()) continue;
         {
-            const acting_as runner(sticky ? 65534 : 0);
+            const acting_as runner(sticky ? 65534 : geteuid());
             pending_output output = pending_output::create(name.string());
             ASSERT_TRUE(runner.ok && output && std::fputs("ours", output.get()) >= 0);
-            if (what == meanwhile::appears || sticky) {
-                const acting_as owner(0);  // the superuser's, which the runner may write
-                write_file(name, theirs);
-                fs::permissions(name, static_cast<fs::perms>(0666));
-            }
+            if (what == meanwhile::appears) write_file(name, theirs);
+            if (sticky) fs::create_hard_link(their_file, name);
             if (what == meanwhile::mounted_on && !mount_on_name()) continue;
             EXPECT_TRUE(what != meanwhile::unmounted || umount2(name.c_str(), MNT_DETACH) == 0);
             EXPECT_EQ(finished, finished && output.keep());

@@ -66,8 +66,7 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
         {"records copied after the last row", with(gradient, records_of(gradient, 3, 3)), layout_refusal::none, {7, 4, 3}},
         {"a single block-row", gradient_records(11, 1), layout_refusal::none, {11, 1, 0}},
         // Its end and the record after it are no pair side by side.
-        {"a single block-row and a record after it", with(gradient_records(5, 1), records_of(gradient, 3, 1)), layout_refusal::none,
-         {5, 1, 1}, {{3, 2, 0}}},
+        {"a single block-row and a record after it", with(gradient_records(5, 1), records_of(gradient, 3, 1)), layout_refusal::none, {5, 1, 1}, {{3, 2, 0}}},
         {"a single column", gradient_records(1, 9), layout_refusal::none, {1, 9, 0}},
         // Every multiple of the period holding two rows fits as well; more pairs rank first, and
         // three at most are named.
@@ -86,8 +85,8 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
          }), layout_refusal::none, {9, 10, 0}},
         // Edges across all flat; side by side, random pairs differ by a shade in one pixel.
         {"the same stripes in each block-row, a shade apart", picture_records(5, 2, [](int, int y) {
-             return std::array<unsigned char, 3>{static_cast<unsigned char>(y % 64 < 2 ? 60 + y / 64 : 60), static_cast<unsigned char>(y % 64 * 3), 90};
-         }), layout_refusal::none, {5, 2, 0}},
+             return std::array<unsigned char, 3>{static_cast<unsigned char>(y % 64 < 2 ? 60 + y / 64 : 60), static_cast<unsigned char>(y % 64 * 3), 90}; }),
+         layout_refusal::none, {5, 2, 0}},
         {"flat data", picture_records(6, 4, [](int, int) { return std::array<unsigned char, 3>{30, 60, 120}; }),
          layout_refusal::cannot_tell},
         // Its bottom row is its top row and its left column its right one: every pair meets.
