@@ -311,6 +311,20 @@ std::string first_free_name(const std::string& target, Make make) {
 
 }  // namespace
 
+void hold_standard_descriptors() {
+#ifndef _WIN32
+    // The lowest free number goes to the next file opened: a closed standard input would make
+    // the output file what `-` reads, a closed standard output or error what messages go to.
+    // /dev/null opened the other way round takes each such number, and using it fails as it
+    // would closed.
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int held = ::open("/dev/null", descriptor == 0 ? O_WRONLY : O_RDONLY);
+        if (held > descriptor) (void)::close(held);
+    }
+#endif
+}
+
 stdio_file stdio_file::open(const std::string& name, const char* mode) {
     stdio_file file{open_stream(name, mode)};
     const int error = errno;

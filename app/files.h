@@ -5,6 +5,10 @@
 
 namespace quorvex {
 
+/// Gives each standard descriptor the caller closed a placeholder that fails as a closed one
+/// does, so that no file the program opens takes its number. Called first by every program.
+void hold_standard_descriptors();
+
 /// Owns one open C stream. close() reports whether everything reached the system; the
 /// destructor closes silently as a fallback on paths that already failed.
 class stdio_file {

@@ -91,6 +91,7 @@ bool read_into(const std::string& name, layout_finder& finder, std::ostream& log
 }  // namespace
 
 int layout_run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    hold_standard_descriptors();
     const layout_command command = read_layout_command(argc, argv);
     // With --numbers standard output holds the two numbers alone, for a shell to capture.
     std::ostream& log = command.numbers ? err : out;

@@ -199,6 +199,7 @@ int pack_files(const pack_command& command, std::ostream& log, progress_line& pr
 }  // namespace
 
 int pack_run(int argc, const char* const* argv, const pack_streams& streams) {
+    hold_standard_descriptors();
     const pack_command command = read_pack_command(argc, argv);
     const bool to_standard_output =
         command.asked == pack_command::request::pack && pending_output::names_standard_output(command.tiles);

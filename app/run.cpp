@@ -17,6 +17,7 @@
 namespace quorvex {
 
 int run(int argc, const char* const* argv, std::ostream& out) {
+    hold_standard_descriptors();
     say(out, messages::banner);
     if (answered_help_or_version(argc, argv, messages::usage, out)) return exit_status::success;
     if (argc < 4) {

@@ -441,9 +441,8 @@ const row pack_posix_only[] = {
     {"/dev/stdout is a pipe", {"p.bmp=bmp"}, {"p.bmp", "/dev/stdout", "|"}, packed, 0, "|"},
     {"/dev/stdout appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "/dev/stdout", ">>all.tis"}, packed, 0, "all.tis"},
     {"/dev/fd/N that is not open", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/9"}, "Can't open output file: /dev/fd/9: Bad file descriptor\n", 1},
-    // A closed standard input's number goes to the output's descriptor, which the picture would
-    // then be read from: it is the input.
-    {"- from a closed standard input", {"p.bmp=bmp"}, {"-", "-", "<&-"}, "Can't open output file: - (it is the input file)\n", 1},
+    // A closed standard input reads as an empty one; its number goes to no file opened.
+    {"- from a closed standard input", {"p.bmp=bmp"}, {"-", "-", "<&-"}, "standard input is not a BMP or PNG picture!\n", 1},
     {"/dev/fd/0, standard input, open for reading", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/0"}, "Can't open output file: /dev/fd/0: Bad file descriptor\n", 1},
     {"disk full, the old tile file kept", {"p.bmp=bmp", "t.tis=3"}, {"p.bmp", "t.tis"},
      "Packing failed: t.tis: File too large\n", 1, "", 6000},
