@@ -13,7 +13,7 @@
 # - million pixels per second of processor time (user + system) of `--threads 1` runs on the
 #   photographs of reduce_speed.py saved as PNG (median of RUNS, 3 by default);
 # - wall time on 2 threads over wall time on 1 on a 2048 x 2048 mosaic of those photographs
-#   saved as PNG (median of RUNS).
+#   saved as PNG (median of RUNS), and the median of each turn's ratio of its two runs.
 # Every run must end with status 0, and every build must write the same tile data.
 import filecmp
 import os
@@ -151,7 +151,8 @@ def main():
         print("%-32s %s" % ("%s, %d pixels" % (name, pixels), "  ".join(cells)))
 
     print("\n2048 x 2048 photograph mosaic as PNG: wall on 2 threads / on 1, then processor s on 1 and 2"
-          " (median of %d, builds and threads taking turns)" % RUNS)
+          " (median of %d, builds and threads taking turns); the median of each turn's own ratio, which"
+          " a change of load between turns moves less" % RUNS)
     cells = []
     measured = [{1: [], 2: []} for _ in builds]
     for index, build in turns(builds, RUNS):
@@ -161,8 +162,9 @@ def main():
     for runs in measured:
         wall = {t: statistics.median(r[2] for r in runs[t]) for t in runs}
         processor = {t: statistics.median(r[1] for r in runs[t]) for t in runs}
-        cells.append("%.3f (%.2f s / %.2f s; %.2f s, %.2f s)" % (wall[2] / wall[1], wall[2], wall[1], processor[1],
-                                                               processor[2]))
+        turn = statistics.median(two[2] / one[2] for one, two in zip(runs[1], runs[2]))
+        cells.append("%.3f (%.2f s / %.2f s; %.2f s, %.2f s; %.3f)" % (wall[2] / wall[1], wall[2], wall[1],
+                                                                     processor[1], processor[2], turn))
     print("%-32s %s" % ("load average %.1f" % os.getloadavg()[0], "  ".join(cells)))
     subprocess.run(["rm", "-rf", work], check=True)
 

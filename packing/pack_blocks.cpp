@@ -146,12 +146,13 @@ struct block_outcome {
     bool reduced = false;
 };
 
-// All the work of block `column` of `pixels`, done on whichever thread packs it: after the
-// model's record where there is one, else afresh.
-block_outcome pack_one(const block_row& pixels, std::size_t column, const model_rows* model, record_span record,
-                       colour_table& table) {
+// All the work of block `column` of block-row `row`, whose pixels are `pixels`, done on
+// whichever thread packs it: after the model's record where there is one, else afresh.
+block_outcome pack_one(const block_row& pixels, std::size_t row, std::size_t column, const model_rows* model,
+                       record_span record, colour_table& table) {
     block_outcome outcome;
-    const std::span<const unsigned char> original = model != nullptr ? model->record(column) : std::span<const unsigned char>{};
+    const std::span<const unsigned char> original =
+        model != nullptr ? model->record(row, column) : std::span<const unsigned char>{};
     if (model != nullptr) outcome.like = pack_like(pixels, column, original, record);
     if (packs_afresh(outcome.like)) {
         outcome.reduced = pack_block(pixels, column * side, record, table);
@@ -163,14 +164,20 @@ block_outcome pack_one(const block_row& pixels, std::size_t column, const model_
     return outcome;
 }
 
-// Packs the blocks of one block-row at a time on `threads` threads, the calling thread among
-// them, each block into a record slot of its own, and hands the records over in block order on
-// the calling thread, which alone writes. Each thread keeps one colour table. A thread waits
-// only when every slot holds a record not yet written: with a few slots per thread, threads
-// waited and were woken every few blocks, which cost as much as packing them.
+// Packs blocks on `threads` threads, the calling thread among them, each block into a record
+// slot of its own, and hands the records over in block order on the calling thread, which
+// alone writes. Each thread keeps one colour table. Blocks are numbered through the picture,
+// so that threads go on to the next block-row's blocks while the last of a block-row are
+// still being packed: a reduced block costs a hundred times one of a few colours, and
+// threads that waited at the end of each block-row for its last blocks left one of two cores
+// idle for 8 % of a run on photographs. A thread waits only when every slot holds a record
+// not yet written: with a few slots per thread, threads waited and were woken every few
+// blocks, which cost as much as packing them.
 class packing_crew {
 public:
-    explicit packing_crew(unsigned threads) : slots_(std::max<std::size_t>(min_slots, 2 * std::size_t{threads})) {
+    /// A crew for block-rows of `columns` blocks, following `model` where it is not null.
+    packing_crew(unsigned threads, std::size_t columns, const model_rows* model)
+        : columns_(columns), model_(model), slots_(std::max<std::size_t>(min_slots, 2 * std::size_t{threads})) {
         for (unsigned t = 1; t < threads; ++t) {
             try {
                 workers_.emplace_back([this] { work(); });
@@ -180,6 +187,8 @@ public:
         }
     }
 
+    /// Every thread finishes the block it packs, begins no other, and is joined: whatever way
+    /// a run ends, no thread reads the pixels or the model once the crew is gone.
     ~packing_crew() {
         {
             const std::lock_guard hold(lock_);
@@ -191,36 +200,45 @@ public:
     packing_crew(const packing_crew&) = delete;
     packing_crew& operator=(const packing_crew&) = delete;
 
-    /// Packs the `count` blocks of `pixels`, after the records of `model` where it is not
-    /// null, and calls `take(record, outcome)` for each in order, on the calling thread. When
-    /// `take` returns false, no further block is taken, and the call returns false once no
-    /// thread reads `pixels` or `model` any more. What a block's packing throws (a lack of
-    /// memory) is thrown here, on the calling thread, once no thread reads them any more.
-    template <typename Take>
-    bool pack_row(const block_row& pixels, const model_rows* model, std::size_t count, Take take) {
-        std::unique_lock hold(lock_);
-        pixels_ = pixels;
-        model_ = model;
-        count_ = count;
-        next_ = 0;
-        written_ = 0;
+    /// Adds the next block-row, whose model records are read by now: its blocks may be begun
+    /// at once. At most two block-rows are added and not yet written; `pixels` must stay as
+    /// they are until write_row has handed over the block-row's records.
+    void add_row(const block_row& pixels) {
+        const std::lock_guard hold(lock_);
+        // The block-row two before this one, whose place it takes, is written: no thread reads it.
+        rows_[rows_added_++ % rows_.size()] = pixels;
         if (workers_waiting_ > 0) wake_workers_.notify_all();
+    }
+
+    /// Packs blocks of the first block-row not yet written, and of the one after it where that
+    /// is added, and calls `take(record, outcome)` for each block of the first in order, on the
+    /// calling thread. When `take` returns false, no further block is taken or begun, and the
+    /// call returns false once no thread packs any more. What a block's packing throws (a lack
+    /// of memory) is thrown here when its block's turn comes, once no thread packs any more.
+    template <typename Take>
+    bool write_row(Take take) {
+        std::unique_lock hold(lock_);
+        std::size_t end = written_ + columns_;
         bool ok = true;
-        while (written_ < count_) {
+        while (written_ < end) {
             if (ready(written_)) {
                 // Every record ready in order is written in one go; their slots are not
                 // touched by another thread until they are handed back below.
-                std::size_t end = written_;
-                while (end < count_ && end < written_ + slots_.size() && ready(end)) ++end;
+                std::size_t last = written_;
+                while (last < end && last < written_ + slots_.size() && ready(last)) ++last;
                 hold.unlock();
-                for (std::size_t block = written_; block < end; ++block) {
+                for (std::size_t block = written_; block < last; ++block) {
                     const slot& s = slots_[block % slots_.size()];
                     ok = ok && !s.failed && take(std::span<const unsigned char, block_geometry::record_bytes>(s.record), s.outcome);
                 }
                 hold.lock();
-                for (std::size_t block = written_; block < end; ++block) slots_[block % slots_.size()].ready = false;
-                written_ = end;
-                if (!ok) count_ = next_;  // finish the blocks begun, begin no more
+                for (std::size_t block = written_; block < last; ++block) slots_[block % slots_.size()].ready = false;
+                written_ = last;
+                if (!ok) {
+                    // Finish the blocks begun, of this block-row or the next, begin no more.
+                    stopped_ = true;
+                    end = next_;
+                }
                 if (workers_waiting_ > 0) wake_workers_.notify_all();
             } else if (can_begin()) {
                 pack_next(hold, own_table_);
@@ -230,7 +248,7 @@ public:
                 caller_waiting_ = false;
             }
         }
-        if (failure_) std::rethrow_exception(failure_);
+        if (!ok && failure_) std::rethrow_exception(failure_);
         return ok;
     }
 
@@ -246,21 +264,23 @@ private:
 
     [[nodiscard]] bool ready(std::size_t block) const { return slots_[block % slots_.size()].ready; }
 
-    // A block is left to begin and its slot is free.
-    [[nodiscard]] bool can_begin() const { return next_ < count_ && next_ < written_ + slots_.size(); }
+    // A block is added and left to begin, and its slot is free.
+    [[nodiscard]] bool can_begin() const {
+        return !stopped_ && next_ < rows_added_ * columns_ && next_ < written_ + slots_.size();
+    }
 
     // Packs the next block with `hold` released meanwhile.
     void pack_next(std::unique_lock<std::mutex>& hold, colour_table& table) {
         const std::size_t block = next_++;
+        const std::size_t row = block / columns_;
         slot& s = slots_[block % slots_.size()];
-        const block_row pixels = pixels_;
-        const model_rows* const model = model_;
+        const block_row pixels = rows_[row % rows_.size()];
         hold.unlock();
         block_outcome outcome;
         std::exception_ptr thrown;
         // What escaped a thread's function would end the program: it goes to the calling thread.
         try {
-            outcome = pack_one(pixels, block, model, s.record, table);
+            outcome = pack_one(pixels, row, block % columns_, model_, s.record, table);
         } catch (...) {
             thrown = std::current_exception();
         }
@@ -286,18 +306,20 @@ private:
         }
     }
 
+    const std::size_t columns_;     // blocks in a block-row
+    const model_rows* const model_;
     std::mutex lock_;
     std::condition_variable wake_workers_;
     std::condition_variable wake_caller_;
     bool stopping_ = false;
+    bool stopped_ = false;  // a record could not be taken: no block is begun any more
     bool caller_waiting_ = false;
     unsigned workers_waiting_ = 0;
-    block_row pixels_{};
-    const model_rows* model_ = nullptr;
-    std::size_t count_ = 0;    // blocks of the row to pack
-    std::size_t next_ = 0;     // the next block to begin
+    std::array<block_row, 2> rows_{};  // block-row r's pixels in rows_[r % 2]
+    std::size_t rows_added_ = 0;
+    std::size_t next_ = 0;     // the next block to begin, counted through the picture
     std::size_t written_ = 0;  // blocks handed over and done with
-    std::vector<slot> slots_;  // block k of a row goes to slot k % size
+    std::vector<slot> slots_;  // block k goes to slot k % size
     colour_table own_table_;   // the calling thread's
     std::exception_ptr failure_;  // the first a block's packing threw
     std::vector<joining_thread> workers_;  // last: stopped and joined before the rest goes
@@ -403,35 +425,60 @@ pack_result pack_blocks(picture& pic, byte_sink& out, const pack_settings& setti
     const std::size_t columns = static_cast<std::size_t>(pic.width) / side;
     // More threads than blocks in a row would have nothing to do.
     const auto threads = static_cast<unsigned>(std::min<std::size_t>(settings.threads, columns));
-    packing_crew crew(threads);
     if (settings.model != nullptr) model.emplace(*settings.model, columns, settings.model_bytes);
-    // With more than one thread, the next block-row is read into the other buffer while this one
-    // is packed, so that no thread waits for the disk between block-rows.
+    // With more than one thread, block-rows are read on a thread of their own: one is written
+    // while the next is packed too, and the one after that is read. With one, the calling
+    // thread reads each block-row into the one buffer once the one before is written.
     const bool read_ahead = threads > 1;
-    std::array<std::vector<unsigned char>, 2> buffers;
+    std::array<std::vector<unsigned char>, 3> buffers;
     row_ahead ahead;
-    ahead.read(pic, 0, buffers[0]);
-    for (std::size_t index = 0; index < rows; ++index) {
-        const read_row current = ahead.take();
-        if (!current.pixels) {
-            errno = current.error;
-            return fail(pack_stage::picture);
+    // Last: its threads are joined before the buffers and the model they read go.
+    packing_crew crew(threads, columns, model ? &*model : nullptr);
+    // Makes block-row `index` ready to pack: read (or taken from the reading thread), the
+    // model's records of it read, handed to the crew; then starts reading the next one ahead.
+    // The stage that failed, errno saying why, or none.
+    const auto bring = [&](std::size_t index) {
+        if (!read_ahead || index == 0) ahead.read(pic, index, buffers[0]);
+        const read_row row = ahead.take();
+        if (!row.pixels) {
+            errno = row.error;
+            return pack_stage::picture;
         }
-        if (model && !model->read_next()) return fail(pack_stage::model);
-        const bool more = index + 1 < rows;
-        if (more && read_ahead) {
-            // The next block-row's buffer is had here, where a lack of memory ends the run with
-            // its line; the reading thread only fills it. Every block-row takes what the first took.
-            std::vector<unsigned char>& next = buffers[(index + 1) % 2];
+        if (model && !model->read_next()) return pack_stage::model;
+        crew.add_row(*row.pixels);
+        if (read_ahead && index + 1 < rows) {
+            // The buffer is had here, where a lack of memory ends the run with its line; the
+            // reading thread only fills it. Every block-row takes what the first took. It is
+            // that of the block-row three before, written by now.
+            std::vector<unsigned char>& next = buffers[(index + 1) % buffers.size()];
             next.reserve(buffers[0].capacity());
             ahead.start(pic, index + 1, next);
         }
-        if (!crew.pack_row(*current.pixels, model ? &*model : nullptr, columns, write) || !records.flush()) {
+        return pack_stage::none;
+    };
+    if (const pack_stage stage = bring(0); stage != pack_stage::none) return fail(stage);
+    for (std::size_t index = 0; index < rows; ++index) {
+        // Why the next block-row cannot be packed, said once the rows before it are written.
+        pack_stage stop = pack_stage::none;
+        int stop_error = 0;
+        const bool more = index + 1 < rows;
+        if (more && read_ahead) {
+            stop = bring(index + 1);
+            stop_error = errno;
+        }
+        if (!crew.write_row(write) || !records.flush()) {
             errno = records.error();
             return fail(pack_stage::output);
         }
-        if (more && !read_ahead) ahead.read(pic, index + 1, buffers[0]);
+        if (more && !read_ahead) {
+            stop = bring(index + 1);
+            stop_error = errno;
+        }
         if (settings.progress) settings.progress(index + 1, rows);
+        if (stop != pack_stage::none) {
+            errno = stop_error;
+            return fail(stop);
+        }
     }
     // The original's bytes past the picture's records follow, so the output can replace it.
     if (model) {

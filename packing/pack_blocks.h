@@ -11,7 +11,7 @@ namespace quorvex {
 
 /// What a run asks of pack_blocks beyond the picture and the output.
 struct pack_settings {
-    unsigned threads = 1;         // blocks of one block-row packed at once; 0 counts as 1
+    unsigned threads = 1;         // blocks packed at once; 0 counts as 1
     byte_source* model = nullptr; // original tile data to follow block by block, or none
     /// Called after each block-row is written, with the block-rows done and all of them.
     std::function<void(std::size_t done, std::size_t rows)> progress;
@@ -38,10 +38,11 @@ struct pack_result {
 /// from the top, left to right. A block of at most 256 colours is stored exactly, its palette
 /// in order of first appearance (rows top first, left to right), unused entries zero; a block
 /// of more colours is reduced to 256. With a model, each block follows the model's record as
-/// pack_like says, and the model's bytes past the picture's records follow them. The blocks
-/// of a block-row are packed on `settings.threads` threads, the calling thread among them,
-/// which alone writes, while the next block-row is read on a thread of its own (with one
-/// thread, all on the calling one); the bytes are the same whatever the number. The first
+/// pack_like says, and the model's bytes past the picture's records follow them. Blocks are
+/// packed on `settings.threads` threads, the calling thread among them, which alone writes;
+/// the next block-row's blocks begin while a block-row is written, and the block-row after is
+/// read on a thread of its own meanwhile (with one thread, all on the calling one, a block-row
+/// at a time); the bytes are the same whatever the number. The first
 /// failed read or write ends the run; a PNG found damaged on the way leaves pic.refusal saying
 /// why. `pic` is read once. Never opens or closes a file. A lack of memory on any thread is
 /// thrown on the calling one (std::bad_alloc), once no other thread works.

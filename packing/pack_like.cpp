@@ -48,29 +48,36 @@ private:
 }  // namespace
 
 model_rows::model_rows(byte_source& model, std::size_t columns, std::uint64_t bytes)
-    : model_(model), left_(bytes), records_(std::max<std::size_t>(columns, 1) * record_bytes) {}
+    : model_(model), left_(bytes) {
+    for (std::vector<unsigned char>& row : records_) row.resize(std::max<std::size_t>(columns, 1) * record_bytes);
+}
 
 bool model_rows::read_next() {
-    have_ = model_.read({records_.data(), static_cast<std::size_t>(std::min<std::uint64_t>(records_.size(), left_))});
-    left_ -= have_;
+    std::vector<unsigned char>& into = records_[rows_read_ % 2];
+    std::size_t& have = have_[rows_read_ % 2];
+    have = model_.read({into.data(), static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), left_))});
+    left_ -= have;
+    ++rows_read_;
     return !model_.failed();
 }
 
-std::span<const unsigned char> model_rows::record(std::size_t column) const {
+std::span<const unsigned char> model_rows::record(std::size_t row, std::size_t column) const {
     const std::size_t start = column * record_bytes;
-    if (have_ < start + record_bytes) return {};
-    return {records_.data() + start, record_bytes};
+    if (have_[row % 2] < start + record_bytes) return {};
+    return {records_[row % 2].data() + start, record_bytes};
 }
 
 pack_stage model_rows::copy_rest(byte_sink& out, std::int64_t& records) {
+    // Every block is packed by now: either row's buffer will do.
+    std::vector<unsigned char>& buffer = records_[0];
     std::uint64_t copied = 0;
     for (;;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(records_.size(), left_));
-        const std::size_t got = want == 0 ? 0 : model_.read({records_.data(), want});
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left_));
+        const std::size_t got = want == 0 ? 0 : model_.read({buffer.data(), want});
         left_ -= got;
         copied += got;
         records = static_cast<std::int64_t>(copied / record_bytes);
-        if (got > 0 && !out.write({records_.data(), got})) return pack_stage::output;
+        if (got > 0 && !out.write({buffer.data(), got})) return pack_stage::output;
         if (got < want || want == 0) return model_.failed() ? pack_stage::model : pack_stage::none;
     }
 }

@@ -3,6 +3,7 @@
 // Packing that follows an original tile file, so that an edit of a few blocks changes only
 // their records, and in them only what the edit needs.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,17 +15,19 @@
 
 namespace quorvex {
 
-/// The original's records, read in order one block-row at a time.
+/// The original's records, read in order one block-row at a time; the block-row read before
+/// the last is kept too, as its blocks may still be packing while the next ones begin.
 class model_rows {
 public:
     /// Reads at most `bytes` of `model` from where it stands, for a picture `columns` blocks wide.
     model_rows(byte_source& model, std::size_t columns, std::uint64_t bytes);
-    /// Reads the next block-row's records. False only when a read fails: an original that
-    /// ends early simply has no records from there on.
+    /// Reads the next block-row's records over those of the block-row before the last. False
+    /// only when a read fails: an original that ends early simply has no records from there on.
     [[nodiscard]] bool read_next();
-    /// Block `column`'s record in the block-row read last; empty when the original ended
-    /// before its last byte.
-    [[nodiscard]] std::span<const unsigned char> record(std::size_t column) const;
+    /// Block `column`'s record in block-row `row` (0 at the top), the one read last or the one
+    /// before it; empty when the original ended before its last byte. Touches nothing that
+    /// read_next changes for another block-row, so other threads may call it meanwhile.
+    [[nodiscard]] std::span<const unsigned char> record(std::size_t row, std::size_t column) const;
     /// Copies whatever the original holds past the block-rows read, to its end or its bytes,
     /// to `out`, and counts the whole records copied into `records`. Returns the stage that
     /// failed, or pack_stage::none.
@@ -33,8 +36,9 @@ public:
 private:
     byte_source& model_;
     std::uint64_t left_;  // bytes it may still read
-    std::vector<unsigned char> records_;
-    std::size_t have_ = 0;  // bytes of records_ read for the current block-row
+    std::array<std::vector<unsigned char>, 2> records_;  // block-row r's in records_[r % 2]
+    std::array<std::size_t, 2> have_{};                  // the bytes of each read
+    std::size_t rows_read_ = 0;
 };
 
 /// What following the original did with one block.

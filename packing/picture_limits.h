@@ -12,9 +12,9 @@
 
 namespace quorvex::picture_limits {
 
-/// The widest picture: 32768 blocks (2097152 pixels). A block-row is held in memory, twice
-/// while the next is read ahead: 384 MiB each at this width, where the widest areas people
-/// make are a few hundred blocks.
+/// The widest picture: 32768 blocks (2097152 pixels). A block-row is held in memory, three
+/// on more than one thread (written, packed, read): 384 MiB each at this width, where the
+/// widest areas people make are a few hundred blocks.
 inline constexpr std::int64_t widest = std::int64_t{32768} * block_geometry::block_side;
 /// The most pixels in all: 262144 blocks (2^30 pixels), 1.25 GiB of tile data, whose 24-bit
 /// bitmap (3 GiB) still has a size a BMP header can hold; the largest areas people make are

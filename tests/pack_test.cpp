@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <numeric>
 #include <optional>
@@ -163,8 +164,10 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
 
 // A block of more than 256 colours, found past the 256th wherever that is (here no row ends in
 // a new colour), is stored as the reduction makes it: entries blue, green, red, 0 from the
-// start, then the indices; blocks are packed on several threads, the next block-row read
-// meanwhile, but written in order, so the bytes are the same on one thread, two and seven.
+// start, then the indices; blocks are packed on several threads, the next block-row's too
+// while one is written, but written in order, so the bytes are the same on one thread, two and
+// seven, and progress is told after each block-row. A disk full after the first block-row
+// (when the second may be packing) fails the run with the system's reason.
 TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
     bytes bitmap = convert_bytes(convert_blocks, tile_records(6), 3, 2).file;
     std::vector<colour> pixels;  // the left block's, top row first, as the reduction takes them
@@ -184,11 +187,23 @@ TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
         picture pic;
         ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
         byte_sink sink = byte_sink::file(out.get());
-        EXPECT_EQ(1, pack_blocks(pic, sink, {threads, nullptr, {}}).reduced);
+        std::string told;
+        const auto progress = [&told](std::size_t done, std::size_t rows) { told += std::to_string(done) + "/" + std::to_string(rows) + " "; };
+        EXPECT_EQ(1, pack_blocks(pic, sink, {threads, nullptr, progress}).reduced);
+        EXPECT_EQ("1/2 2/2 ", told);
         const bytes tiles = read_all(out.get());
         EXPECT_TRUE(tiles.size() == 30720 && std::equal(expected.begin(), expected.end(), tiles.begin()));
         if (threads == 1) one_thread = tiles;
         EXPECT_TRUE(one_thread == tiles);
+        const unique_file full{std::fopen("/dev/full", "wb")};
+        if (!full) {
+            std::cout << "Not run (no /dev/full here): a full disk\n";
+            continue;
+        }
+        byte_sink to_full = byte_sink::file(full.get());
+        ASSERT_EQ(picture_problem::none, read_picture(in.get(), pic));
+        const pack_result failed = pack_blocks(pic, to_full, {threads, nullptr, progress});
+        EXPECT_TRUE(failed.failed == pack_stage::output && failed.error == ENOSPC && told == "1/2 2/2 ");
     }
 }
 
