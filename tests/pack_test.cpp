@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <numeric>
@@ -162,8 +163,8 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
     std::filesystem::remove_all(dir);
 }
 
-// A block of more than 256 colours, found past the 256th wherever that is (here no row ends in
-// a new colour), is stored as the reduction makes it: entries blue, green, red, 0 from the
+// A block of more than 256 colours, found past the 256th wherever that is (mid-row or at a
+// row's end), is stored as the reduction makes it: entries blue, green, red, 0 from the
 // start, then the indices; blocks are packed on several threads, the next block-row's too
 // while one is written, but written in order, so the bytes are the same on one thread, two and
 // seven, and progress is told after each block-row. A disk full after the first block-row
@@ -175,6 +176,11 @@ TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
         const bool right = i % 64 == 63;  // the colour of the first pixel
         pixels.push_back({static_cast<unsigned char>(right ? 0 : i * 4), static_cast<unsigned char>(right ? 0 : i / 64 * 4), 7});
         std::copy_n(pixels.back().begin(), 3, &bitmap[54 + (127 - i / 64) * 576 + i % 64 * 3]);
+        // The middle block's 257th colour ends a row: 256 in its first four rows, then the end
+        // of each row new.
+        const bool fresh = i < 256 || right;
+        const std::array<unsigned char, 3> middle{static_cast<unsigned char>(fresh ? i : 0), static_cast<unsigned char>(fresh ? i / 64 : 0), 9};
+        std::copy_n(middle.begin(), 3, &bitmap[54 + (127 - i / 64) * 576 + (64 + i % 64) * 3]);
     }
     const reduced_colours reduced = reduce_colours(pixels, 256);
     bytes expected(5120, 0);
@@ -189,7 +195,7 @@ TEST(Pack, ABlockOfManyColoursIsStoredAsReducedOnAnyNumberOfThreads) {
         byte_sink sink = byte_sink::file(out.get());
         std::string told;
         const auto progress = [&told](std::size_t done, std::size_t rows) { told += std::to_string(done) + "/" + std::to_string(rows) + " "; };
-        EXPECT_EQ(1, pack_blocks(pic, sink, {threads, nullptr, progress}).reduced);
+        EXPECT_EQ(2, pack_blocks(pic, sink, {threads, nullptr, progress}).reduced);
         EXPECT_EQ("1/2 2/2 ", told);
         const bytes tiles = read_all(out.get());
         EXPECT_TRUE(tiles.size() == 30720 && std::equal(expected.begin(), expected.end(), tiles.begin()));
