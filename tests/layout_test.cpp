@@ -129,7 +129,7 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
 // it: here a block under a grid line, its top row all one colour.
 TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
     const bytes data = picture_records(1, 2, [](int x, int y) {
-        return std::array<unsigned char, 3>{50, 90, static_cast<unsigned char>(y == 64 ? 0 : x * 4)};
+        return std::array<unsigned char, 3>{50, 90, static_cast<unsigned char>(y == 64 ? 0 : x * 3)};
     });
     const record_edges upper = reduce_record(std::span(data).first<5120>()), lower = reduce_record(std::span(data).subspan<5120, 5120>());
     EXPECT_FALSE(either_flat(upper.colour, bottom, upper.colour, top));
@@ -138,8 +138,8 @@ TEST(RecordEdges, APairWithAFlatEdgeOnEitherSideIsLeftOut) {
     EXPECT_TRUE(either_flat(upper.grey, bottom, lower.grey, top));
     // Each colour of an edge is the mean of two pixels side by side, rounded up; each grey, of
     // four, green weighing twice.
-    for (const int at : {0, 5, 31}) EXPECT_EQ(8 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at + 2)]) << at;
-    for (const int at : {0, 7, 15}) EXPECT_EQ(59 + 4 * at, upper.grey.edge[bottom][static_cast<std::size_t>(at)]) << at;
+    for (const int at : {0, 5, 31}) EXPECT_EQ(6 * at + 2, upper.colour.edge[bottom][static_cast<std::size_t>(3 * at + 2)]) << at;
+    for (const int at : {0, 7, 15}) EXPECT_EQ(59 + 3 * at, upper.grey.edge[bottom][static_cast<std::size_t>(at)]) << at;
     // Two edges are as far apart as all their bytes differ, the first and the last included.
     record_edges moved = upper;
     moved.colour.edge[bottom].front() += 10;
