@@ -43,12 +43,13 @@ colour best_colour(const group_sums& s) {
 // green + blue, which no brightness order can tell apart (those rows and the row of 100 colours
 // in 16 have colours equally near two entries); in shades with noise, 4096 colours from these
 // seeds, a colour lies exactly half as far from its first guess as that entry from the next, or
-// an entry moves near a colour late; random rows draw a few colours from a seed and are held
+// an entry moves near a colour late; in greens, an entry as green as it is red moves in green
+// alone; random rows draw a few colours from a seed and are held
 // against the least error over every grouping of them, each group at its best colour.
 // Refinement ends in a local optimum: on the random rows but the last two (and on about three in
 // four random sets this small) the best one; `slack` is how far over the best a row may end.
 TEST(ReduceColours, MapsToTheNearestEntryAndReachesTheBestGroupingOfAFewColours) {
-    enum kind { scattered, equal_sums, shades, random };
+    enum kind { scattered, equal_sums, shades, greens, random };
     const struct {
         kind is;
         std::size_t distinct_or_seed, pixels, max_colours;
@@ -56,7 +57,7 @@ TEST(ReduceColours, MapsToTheNearestEntryAndReachesTheBestGroupingOfAFewColours)
     } cases[] = {{scattered, 1, 10, 1, 0},     {scattered, 256, 4096, 256, 0}, {scattered, 257, 4096, 256, 0},
                  {scattered, 4096, 4096, 16, 0}, {scattered, 300, 300, 1, 0},  {scattered, 50, 100, 2, 0},
                  {scattered, 100, 4096, 16, 0}, {scattered, 200, 4096, 256, 0}, {equal_sums, 4096, 4096, 256, 0},
-                 {equal_sums, 300, 4096, 64, 0},  {shades, 641443, 4096, 256, 0}, {shades, 2700383, 4096, 256, 0},
+                 {equal_sums, 300, 4096, 64, 0},  {shades, 641443, 4096, 256, 0}, {shades, 2700383, 4096, 256, 0}, {greens, 206387, 4096, 3, 0},
                  {random, 1, 6, 2, 0},  {random, 8, 8, 3, 0},  {random, 15, 9, 2, 0},
                  {random, 37, 8, 4, 0}, {random, 60, 9, 3, 0}, {random, 86, 8, 4, 0}, {random, 5, 9, 3, 10}, {random, 64, 9, 4, 41}};
     for (const auto& c : cases) {
@@ -68,6 +69,7 @@ TEST(ReduceColours, MapsToTheNearestEntryAndReachesTheBestGroupingOfAFewColours)
             const std::size_t x = i % 64, y = i / 64, noise = state >> 28U;
             pixels.push_back(c.is == random       ? bytes(state >> 24U, state >> 16U, state >> 8U)
                              : c.is == shades     ? bytes(4 * x + noise / 4, 4 * y + noise % 4, x + y + (state >> 24U) % 16)
+                             : c.is == greens     ? bytes(90, 40 + (state >> 24U) % 100, 60)
                              : c.is == equal_sums ? bytes(b, g, 382 - b - g)
                                                   : bytes(j, j / 256 * 17, j * 37));
         }
