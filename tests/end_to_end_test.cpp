@@ -486,6 +486,8 @@ const row layout_every_build[] = {
 };
 const row layout_posix_only[] = {
     {"a folder", {"d.tis/"}, {"d.tis"}, "d.tis: Is a directory\n", 1},
+    {"zeros without end, in 40 MiB", {}, {"/dev/stdin", "<+zeros"}, "/dev/stdin: not enough memory to read it\n", 1, "",
+     RLIM_INFINITY, 40u << 20},
 };
 
 // What a successful row leaves under r.made, from the files as they were before it ran: the
