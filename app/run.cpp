@@ -8,6 +8,7 @@
 #include "app/exit_status.h"
 #include "app/files.h"
 #include "app/help_and_version.h"
+#include "app/interrupt_cleanup.h"
 #include "app/messages.h"
 #include "app/output_name.h"
 #include "app/output_refusal.h"
@@ -48,6 +49,8 @@ int run(int argc, const char* const* argv, std::ostream& out) {
     // Replacing the input would lose it whole; it is refused by file identity, not by name.
     pending_output output = pending_output::create(output_name, input.get());
     if (said_output_refused(output, output_name, out)) return exit_status::failure;
+    // From here an interrupt takes the named temporary file with it, as quorvex-pack's does.
+    clean_up_on_interrupt();
 
     const std::int32_t height = parse_block_count(argv[3]);
     const std::int32_t width = parse_block_count(argv[2]);

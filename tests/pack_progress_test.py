@@ -3,9 +3,10 @@
 and on an interrupt; never where standard error is not a terminal. The tile data goes to
 standard output, a pipe of 1 MiB left unread for 1.5 s, which holds the run back that long
 however fast it packs, at over 200 block-rows done; the banner and the outcome go to standard
-error then. Tile data is not written to a terminal unless forced.
+error then. Tile data is not written to a terminal unless forced. An interrupt leaves no
+temporary file of quorvex-pack's or of quorvex's behind.
 
-Usage: pack_progress_test.py QUORVEX_PACK [QUORVEX_PACK_NAMED]"""
+Usage: pack_progress_test.py QUORVEX_PACK QUORVEX_PACK_NAMED QUORVEX_NAMED"""
 import fcntl
 import os
 import pty
@@ -21,7 +22,8 @@ import termios
 import time
 
 PACK = os.path.abspath(sys.argv[1])
-NAMED = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else PACK
+NAMED = os.path.abspath(sys.argv[2])
+CONVERT_NAMED = os.path.abspath(sys.argv[3])
 DONE = b"Tis file written: 40 x 6 blocks, 0 reduced to 256 colours"
 
 
@@ -124,5 +126,12 @@ with tempfile.TemporaryDirectory() as folder:
         assert program == PACK or any(".t.tis.partial-" in name for name in before), before
         with open(packed, "rb") as f:
             assert f.read() == expected, "the tile file the run would have replaced changed"
+    # quorvex too, caught while it writes 78 MB of bitmap from tile data of zeros.
+    os.truncate(packed, 5120 * 64 * 100)
+    run = subprocess.Popen([CONVERT_NAMED, "t.tis", "64", "100"], cwd=folder, stdout=subprocess.DEVNULL)
+    while run.poll() is None and not any(".t.bmp.partial-" in n for n in os.listdir(folder)):
+        pass
+    run.send_signal(signal.SIGINT)
+    assert run.wait() == -signal.SIGINT and sorted(os.listdir(folder)) == ["noise.bmp", "p.bmp", "t.tis"], os.listdir(folder)
 print("progress shown on a terminal and cleared, also on an interrupt; nothing where standard error is a pipe;"
-      " tile data written to a terminal only when forced")
+      " tile data written to a terminal only when forced; no temporary file left by an interrupt")
