@@ -47,10 +47,10 @@ int run(int argc, const char* const* argv, std::ostream& out) {
 
     const std::string output_name = make_output_name(input_name);
     // Replacing the input would lose it whole; it is refused by file identity, not by name.
+    // From its making on, an interrupt takes a named temporary file with it.
+    clean_up_on_interrupt();
     pending_output output = pending_output::create(output_name, input.get());
     if (said_output_refused(output, output_name, out)) return exit_status::failure;
-    // From here an interrupt takes the named temporary file with it, as quorvex-pack's does.
-    clean_up_on_interrupt();
 
     const std::int32_t height = parse_block_count(argv[3]);
     const std::int32_t width = parse_block_count(argv[2]);

@@ -126,10 +126,11 @@ with tempfile.TemporaryDirectory() as folder:
         assert program == PACK or any(".t.tis.partial-" in name for name in before), before
         with open(packed, "rb") as f:
             assert f.read() == expected, "the tile file the run would have replaced changed"
-    # quorvex too, caught while it writes 78 MB of bitmap from tile data of zeros.
+    # quorvex too, caught once it writes the 78 MB bitmap of tile data of zeros.
     os.truncate(packed, 5120 * 64 * 100)
     run = subprocess.Popen([CONVERT_NAMED, "t.tis", "64", "100"], cwd=folder, stdout=subprocess.DEVNULL)
-    while run.poll() is None and not any(".t.bmp.partial-" in n for n in os.listdir(folder)):
+    partial = os.path.join(folder, ".t.bmp.partial-%d-0" % run.pid)
+    while run.poll() is None and not (os.path.exists(partial) and os.path.getsize(partial) > 0):
         pass
     run.send_signal(signal.SIGINT)
     assert run.wait() == -signal.SIGINT and sorted(os.listdir(folder)) == ["noise.bmp", "p.bmp", "t.tis"], os.listdir(folder)
