@@ -70,14 +70,24 @@ std::uint32_t last_colour_key(const unsigned char* pixel) {
     return colour_key(four.data());
 }
 
+// The pixels of the block of `pixels` whose left edge is pixel column `left`, row by row, as
+// colours; blue is byte `blue` of a pixel. Fixed when compiled, so that the copy is shuffles.
+template <std::size_t blue>
+void block_colours(const block_row& pixels, std::size_t left, std::vector<colour>& block) {
+    auto to = block.begin();
+    for (std::size_t y = 0; y < side; ++y) {
+        const unsigned char* pixel = pixels.first + static_cast<std::ptrdiff_t>(y) * pixels.row_step + left * pixel_bytes;
+        for (std::size_t x = 0; x < side; ++x, pixel += pixel_bytes, ++to) *to = {pixel[blue], pixel[1], pixel[2 - blue]};
+    }
+}
+
 // The block's colours did not fit a palette: all its pixels go to the reduction.
 void store_reduced(const block_row& pixels, std::size_t left, record_span record) {
-    const std::size_t blue = pixels.rgb ? 2 : 0;
     std::vector<colour> block(block_geometry::index_bytes);
-    for (std::size_t i = 0; i < block.size(); ++i) {
-        const unsigned char* pixel = pixels.first + static_cast<std::ptrdiff_t>(i / side) * pixels.row_step +
-                                     (left + i % side) * pixel_bytes;
-        block[i] = {pixel[blue], pixel[1], pixel[2 - blue]};
+    if (pixels.rgb) {
+        block_colours<2>(pixels, left, block);
+    } else {
+        block_colours<0>(pixels, left, block);
     }
     const reduced_colours reduced = reduce_colours(block, palette_size);
     std::fill(record.begin(), record.end(), 0);

@@ -394,8 +394,18 @@ int project(const direction& axis, const colour& c) {
 
 int squared_length(const direction& axis) { return axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]; }
 
-// The direction along which the entries' projections vary most for their length.
+// The direction along which the entries' projections vary most for their length. A
+// projection's sum and sum of squares follow from the entries' sums and sums of products per
+// channel pair, taken in one pass: the same integers as summing each direction's projections.
 direction widest_direction(const std::vector<colour>& palette) {
+    std::array<std::int64_t, 3> sums{};
+    std::array<std::array<std::int64_t, 3>, 3> products{};  // products[i][j], j >= i
+    for (const auto& c : palette) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            sums[i] += c[i];
+            for (std::size_t j = i; j < 3; ++j) products[i][j] += c[i] * c[j];
+        }
+    }
     direction widest = directions[0];
     std::int64_t widest_spread = -1;
     int widest_length = 1;
@@ -403,10 +413,10 @@ direction widest_direction(const std::vector<colour>& palette) {
     for (const auto& axis : directions) {
         std::int64_t sum = 0;
         std::int64_t squares = 0;
-        for (const auto& c : palette) {
-            const std::int64_t p = project(axis, c);
-            sum += p;
-            squares += p * p;
+        for (std::size_t i = 0; i < 3; ++i) {
+            sum += axis[i] * sums[i];
+            squares += axis[i] * axis[i] * products[i][i];
+            for (std::size_t j = i + 1; j < 3; ++j) squares += 2 * axis[i] * axis[j] * products[i][j];
         }
         // n * variance over the squared length, compared without division.
         const std::int64_t spread = n * squares - sum * sum;
