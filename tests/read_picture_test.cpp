@@ -218,7 +218,7 @@ TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
     const bytes counted = edited(bmp(8, 0, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0}, bytes(4096, 2)), 46, 2);
     const bytes short_table = bmp(8, 0, two_colours, bytes(4096, 200));
     const bytes ended = run_length({64, 1, 0, 1}, 128), no_blue = bmp(32, 3, {0, 0, 255, 0, 0, 255, 0, 0, 0, 0, 0, 0}, bytes(16384, 255));
-    const bytes unmarked = run_length(full_rows());
+    const bytes unmarked = run_length(full_rows()), alpha = bmp(32, 6, {0, 0, 0, 255, 0, 0, 240, 0, 15, 0, 0, 0, 0, 15, 0, 0}, bytes(16384, 55));
     const bytes quorvex_bitmap = convert_bytes(convert_blocks, two_colour_records(), 2, 1).file, grey = png();
     const struct {
         const char* name;
@@ -240,6 +240,7 @@ TEST(ReadPicture, RunLengthBlockRowsShortTablesAndPipesGiveTheirPixels) {
         {"a block-row wholly past the bitmap's end", ended, 0, 0, 0, "10,20,30"},
         {"the last row's end, with no end mark", unmarked, 0, 0, 63, "40,50,60"},
         {"masks, one of them empty", no_blue, 0, 0, 0, "0,255,255"},
+        {"masks and one for alpha", alpha, 0, 0, 0, "119,51,55"},
         {"index past the colour count", counted, 0, 0, 0, "0,0,0"},
         {"index past the table before the pixels", short_table, 0, 0, 0, "0,0,0"},
         {"run-length through a pipe", moved, 0, 60, 5, "40,50,60", true},
