@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <string>
@@ -62,35 +63,34 @@ bytes cut(bytes data, std::size_t size) {
     return data;
 }
 
-// CRC-32 as PNG chunks carry it, bit by bit: slow and plainly right.
-std::uint32_t crc32(const unsigned char* data, std::size_t size) {
-    std::uint32_t crc = 0xFFFFFFFFU;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
-    }
-    return ~crc;
-}
-
-// A grey 8-bit PNG whose pixels, all 0, are one stored deflate block of 64 x 64 pixels, with
-// right CRCs; the header may claim another size or interlacing, the stream another Adler-32.
-bytes png(std::uint32_t width = 64, std::uint32_t height = 64, unsigned char interlace = 0,
-          std::uint32_t adler = 0x10400001) {
+// A grey 8-bit PNG whose pixels, all 0, are stored deflate blocks of 64 x `rows` pixels in one
+// IDAT, with right CRCs; the header may claim another size or interlacing, the stream be off
+// its Adler-32 by `adler_off`.
+bytes png(std::uint32_t width = 64, std::uint32_t height = 64, unsigned char interlace = 0, std::uint32_t adler_off = 0,
+          std::size_t rows = 64) {
     bytes data = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const auto chunk = [&data](const char* name, const bytes& content) {
         for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(content.size() >> (8 * i)));
         const std::size_t named = data.size();
         data.insert(data.end(), name, name + 4);
         data.insert(data.end(), content.begin(), content.end());
-        const std::uint32_t crc = crc32(data.data() + named, data.size() - named);
+        const auto crc = static_cast<std::uint32_t>(crc32(0, data.data() + named, static_cast<uInt>(data.size() - named)));
         for (int i = 3; i >= 0; --i) data.push_back(static_cast<unsigned char>(crc >> (8 * i)));
     };
     const auto byte = [](std::uint32_t value, int at) { return static_cast<unsigned char>(value >> (8 * at)); };
     chunk("IHDR", {byte(width, 3), byte(width, 2), byte(width, 1), byte(width, 0), byte(height, 3), byte(height, 2),
                    byte(height, 1), byte(height, 0), 8, 0, 0, 0, interlace});
-    bytes zlib = {0x78, 0x01, 0x01, 0x40, 0x10, 0xBF, 0xEF};  // one stored block of 4160 bytes
-    zlib.resize(zlib.size() + 4160, 0);
-    for (int i = 3; i >= 0; --i) zlib.push_back(byte(adler, i));  // 0x10400001: that of 4160 zeros
+    const std::size_t zeros = rows * 65, blocks = (zeros + 65534) / 65535;
+    bytes zlib(2 + 5 * blocks + zeros + 4, 0);
+    zlib[0] = 0x78;
+    zlib[1] = 0x01;
+    for (std::size_t b = 0, at = 2; b < blocks; ++b, at += 65540) {  // stored blocks of 65535 bytes but the last
+        const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(zeros - b * 65535, 65535));
+        const unsigned char head[] = {b + 1 == blocks, byte(size, 0), byte(size, 1), byte(~size, 0), byte(~size, 1)};
+        std::copy(std::begin(head), std::end(head), zlib.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    const std::uint32_t adler = (static_cast<std::uint32_t>(zeros % 65521) << 16 | 1) + adler_off;  // that of zeros
+    for (int i = 0; i < 4; ++i) zlib[zlib.size() - 1 - static_cast<std::size_t>(i)] = byte(adler, i);
     chunk("IDAT", zlib);
     chunk("IEND", {});
     return data;
@@ -187,8 +187,9 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"PNG of a damaged deflate header", edited(png(), 41, 2, 1), " is a damaged PNG: IDAT stream error"},
         {"PNG of more rows than its pixel data holds", png(64, 65600), " is a damaged PNG: IDAT stream too short"},
         {"PNG exactly as wide as allowed, its pixel data short", png(1U << 20, 64), " is a damaged PNG: IDAT stream too short"},
-        {"PNG whose pixel data fails its Adler-32", png(64, 64, 0, 0x10400002), " is a damaged PNG: IDAT stream error"},
+        {"PNG whose pixel data fails its Adler-32", png(64, 64, 0, 1), " is a damaged PNG: IDAT stream error"},
         {"PNG whose IDAT claims 16 MiB more than the file holds", edited(png(), 33, 1, 1), png_cut_short},
+        {"PNG of one IDAT over 16 MiB", png(64, 258112, 0, 0, 258112), "", picture_problem::none},
         {"PNG past 2^20 pixels wide", png(1U << 21), png_too_large},
         {"interlaced PNG just past 1 GiB decoded", png(1U << 20, 384, 1), png_too_large},
         {"PNG past the limit in all", png(1U << 20, 1088), " is too large: 1048576 x 1088" + limits},
