@@ -441,6 +441,8 @@ const row pack_posix_only[] = {
     {"/dev/stdout is a pipe", {"p.bmp=bmp"}, {"p.bmp", "/dev/stdout", "|"}, packed, 0, "|"},
     {"/dev/stdout appended to", {"p.bmp=bmp", "all.tis=3"}, {"p.bmp", "/dev/stdout", ">>all.tis"}, packed, 0, "all.tis"},
     {"/dev/fd/N that is not open", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/9"}, "Can't open output file: /dev/fd/9: Bad file descriptor\n", 1},
+    {"/dev/fd/ and more digits than a descriptor has", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/4294967297"},
+     "Can't open output file: /dev/fd/4294967297: No such file or directory\n", 1},
     // A closed standard input reads as an empty one; its number goes to no file opened.
     {"- from a closed standard input", {"p.bmp=bmp"}, {"-", "-", "<&-"}, "standard input is not a BMP or PNG picture!\n", 1},
     {"/dev/fd/0, standard input, open for reading", {"p.bmp=bmp"}, {"p.bmp", "/dev/fd/0"}, "Can't open output file: /dev/fd/0: Bad file descriptor\n", 1},
