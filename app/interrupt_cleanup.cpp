@@ -37,28 +37,40 @@ void on_interrupt(int signal_number) {
 }
 #endif
 
-}  // namespace
-
-void clean_up_on_interrupt() {
+// Armed once, when there is first something to clean up: a program that never has anything
+// keeps the signals' default, and no caller can forget to arm it before making a file.
+void arm() {
 #ifndef _WIN32
-    struct sigaction action{};
-    action.sa_handler = on_interrupt;
-    action.sa_flags = static_cast<int>(SA_RESETHAND);
-    (void)sigemptyset(&action.sa_mask);
-    (void)sigaddset(&action.sa_mask, SIGINT);
-    (void)sigaddset(&action.sa_mask, SIGTERM);
-    for (const int signal_number : {SIGINT, SIGTERM}) {
-        // A signal a shell had ignored (a background job's SIGINT) stays ignored.
-        struct sigaction before{};
-        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
-            (void)sigaction(signal_number, &action, nullptr);
+    static const bool armed = [] {
+        struct sigaction action{};
+        action.sa_handler = on_interrupt;
+        action.sa_flags = static_cast<int>(SA_RESETHAND);
+        (void)sigemptyset(&action.sa_mask);
+        (void)sigaddset(&action.sa_mask, SIGINT);
+        (void)sigaddset(&action.sa_mask, SIGTERM);
+        for (const int signal_number : {SIGINT, SIGTERM}) {
+            // A signal a shell had ignored (a background job's SIGINT) stays ignored.
+            struct sigaction before{};
+            if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+                (void)sigaction(signal_number, &action, nullptr);
+            }
         }
-    }
+        return true;
+    }();
+    (void)armed;
 #endif
 }
 
-void interrupt_removes(const char* name) { temporary_name.store(name); }
+}  // namespace
 
-void interrupt_erases(std::size_t width) { line_width.store(width); }
+void interrupt_removes(const char* name) {
+    temporary_name.store(name);
+    if (name != nullptr) arm();
+}
+
+void interrupt_erases(std::size_t width) {
+    line_width.store(width);
+    if (width > 0) arm();
+}
 
 }  // namespace quorvex

@@ -13,7 +13,6 @@
 
 #include "app/exit_status.h"
 #include "app/files.h"
-#include "app/interrupt_cleanup.h"
 #include "app/messages.h"
 #include "app/output_refusal.h"
 #include "app/pack_outcome.h"
@@ -178,9 +177,7 @@ int pack_files(const pack_command& command, std::ostream& log, progress_line& pr
     // The output is had before the picture is read: a name that cannot be written costs no
     // decoding, however large the picture. Replacing the picture would lose it whole; it is
     // refused by file identity, not by name. The original may be replaced: it is read from the
-    // file as it was. From its making on, an interrupt leaves the terminal and the folder as
-    // they were.
-    clean_up_on_interrupt();
+    // file as it was.
     pending_output output = pending_output::create(command.tiles, job.picture_file);
     if (said_output_refused(output, command.tiles, log, cause(output.error()))) return exit_status::failure;
     // Tile data over a picture is most likely a slip of the tab key, and binary on a terminal

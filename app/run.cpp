@@ -8,7 +8,6 @@
 #include "app/exit_status.h"
 #include "app/files.h"
 #include "app/help_and_version.h"
-#include "app/interrupt_cleanup.h"
 #include "app/messages.h"
 #include "app/output_name.h"
 #include "app/output_refusal.h"
@@ -47,8 +46,6 @@ int run(int argc, const char* const* argv, std::ostream& out) {
 
     const std::string output_name = make_output_name(input_name);
     // Replacing the input would lose it whole; it is refused by file identity, not by name.
-    // From its making on, an interrupt takes a named temporary file with it.
-    clean_up_on_interrupt();
     pending_output output = pending_output::create(output_name, input.get());
     if (said_output_refused(output, output_name, out)) return exit_status::failure;
 
