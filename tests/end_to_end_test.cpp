@@ -136,7 +136,7 @@ int run_program(std::vector<std::string> command, const fs::path& dir, const fs:
 // One entry of a row's folder: "name=N" a file of N tile records ("name=N:640" with those
 // permissions, "name=N-cut" without its last byte, "name=N+K" with K bytes more, "name=BMN"
 // starting with "BM"), "name=bmp" a picture of 2 x 1 blocks, "name=bmpWxH" the same claiming
-// W x H pixels, "name=bmp-cut" the same cut short, "name=bmp-nosize" with a file size field of
+// W x H pixels, "name=bmp+K" with K zeros after it, "name=bmp-cut" the same cut short, "name=bmp-nosize" with a file size field of
 // 0, "name=gradWxH" the records of a smooth picture of W x H blocks ("gradWxH+K" then K of
 // them again, from the fourth), "name=flat" of one flat
 // colour, "name=odd" 2 records and a byte, "name=sample" the shipped sample, "name=rleWxH" a
@@ -189,6 +189,7 @@ bool lay_out(const fs::path& dir, const std::string& entry, std::vector<fs::path
         }
         if (value == "bmp-cut") bitmap.resize(20000);
         if (value == "bmp-nosize") std::fill_n(bitmap.begin() + 2, 4, 0);
+        if (const std::size_t plus = value.find('+'); plus != std::string::npos) bitmap.resize(bitmap.size() + std::stoul(value.substr(plus + 1)));
         write_file(dir / name, bitmap);
     } else if (value.starts_with("rle")) {
         bytes bitmap(1080, 0);
@@ -430,6 +431,7 @@ const row pack_posix_only[] = {
      "Tis file written: 2 x 1 blocks, 2 unchanged, 0 changed, 0 reduced to 256 colours, 1 records after them kept\n", 0, "t.tis"},
     {"zeros without end through a pipe, in 1 GB", {"p.bmp=bmp"}, {"-", "t.tis", "<+zeros"}, "standard input is not a BMP or PNG picture!\n", 1, "",
      RLIM_INFINITY, 1000000u << 10},
+    {"a picture and zeros, as long as its size allows, through a pipe", {"p.bmp=bmp+1097674"}, {"-", "t.tis", "<p.bmp"}, packed, 0, "t.tis"},
     {"a picture and then zeros without end through a pipe", {"p.bmp=bmp"}, {"-", "t.tis", "<p.bmp+zeros"},
      "standard input is too large: more than 1122304 bytes, the most a picture of 128 x 64 pixels takes\n", 1},
     // A thread per core at most (100000 would take 84 MB of record slots), reading ahead on two
