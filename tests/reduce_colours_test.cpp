@@ -117,7 +117,7 @@ TEST(ReduceColours, MapsToTheNearestEntryAndReachesTheBestGroupingOfAFewColours)
 
 // A reduced block is part of a tile file's bytes: the same on every machine and through every
 // change meant only to make it faster. Smooth shades with noise, which settle in 9 rounds, and
-// noise alone, which would take 21 and stops at the limit, also over 16384 pixels, whose first
+// noise alone, which stops at the limit of rounds, also over 16384 pixels, whose first
 // cuts are planned in integers on every machine, pinned by a digest (FNV-1a) of the palettes
 // and the indices.
 TEST(ReduceColours, ABlockReducesToTheSameBytesEverywhere) {
@@ -125,7 +125,7 @@ TEST(ReduceColours, ABlockReducesToTheSameBytesEverywhere) {
     for (const std::size_t noise_pixels : {std::size_t{0}, std::size_t{4096}, std::size_t{16384}}) {
         const bool shades = noise_pixels == 0;
         std::vector<colour> pixels;
-        std::uint32_t state = shades ? 1 : 20;
+        std::uint32_t state = shades ? 1 : 43;
         for (std::size_t i = 0; i < (shades ? 4096 : noise_pixels); ++i) {
             state = state * 1664525U + 1013904223U;
             const std::size_t x = i % 64, y = i / 64, noise = state >> 28U;
@@ -137,7 +137,7 @@ TEST(ReduceColours, ABlockReducesToTheSameBytesEverywhere) {
         }
         for (const auto i : reduced.indices) digest = (digest ^ i) * 16777619U;
     }
-    EXPECT_EQ(0x7626E974U, digest);
+    EXPECT_EQ(0xC4544073U, digest);
 }
 
 }  // namespace quorvex
