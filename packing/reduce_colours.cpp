@@ -454,10 +454,15 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     const std::size_t size = count + 2 * lanes;
     ordered.axis = axis;
     ordered.length = squared_length(axis);
-    ordered.position.assign(size, far_position);
-    std::fill_n(ordered.position.begin(), lanes, -far_position);
-    for (auto& ch : ordered.channel) ch.assign(size, far_channel);
-    ordered.index.assign(size, 0);
+    // Only the padding is written here: every place between is written once below.
+    const auto pad = [size](std::vector<int>& list, int low, int high) {
+        list.resize(size);
+        std::fill_n(list.begin(), lanes, low);
+        std::fill_n(list.end() - lanes, lanes, high);
+    };
+    pad(ordered.position, -far_position, far_position);
+    for (auto& ch : ordered.channel) pad(ch, far_channel, far_channel);
+    pad(ordered.index, 0, 0);
     // A counting sort on the projection, which also gives first_at: count the entries at each
     // projection, sum the counts up to and including it, and place the entries from the last,
     // each one place before those of its projection placed so far. Equal projections keep the
