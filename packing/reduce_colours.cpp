@@ -454,10 +454,15 @@ void order_palette(const std::vector<colour>& palette, const direction& axis, or
     const std::size_t size = count + 2 * lanes;
     ordered.axis = axis;
     ordered.length = squared_length(axis);
-    ordered.position.assign(size, far_position);
-    std::fill_n(ordered.position.begin(), lanes, -far_position);
-    for (auto& ch : ordered.channel) ch.assign(size, far_channel);
-    ordered.index.assign(size, 0);
+    // Only the padding is written here: every place between is written once below.
+    const auto pad = [size](std::vector<int>& list, int low, int high) {
+        list.resize(size);
+        std::fill_n(list.begin(), lanes, low);
+        std::fill_n(list.end() - lanes, lanes, high);
+    };
+    pad(ordered.position, -far_position, far_position);
+    for (auto& ch : ordered.channel) pad(ch, far_channel, far_channel);
+    pad(ordered.index, 0, 0);
     // A counting sort on the projection, which also gives first_at: count the entries at each
     // projection, sum the counts up to and including it, and place the entries from the last,
     // each one place before those of its projection placed so far. Equal projections keep the
@@ -619,18 +624,17 @@ constexpr std::size_t rivals_first_from = 16;
     // of them keep it by the test above, so that none needs even its distance measured.
     std::vector<int> reach(palette.size(), 0);
     std::vector<unsigned char> all_keep(palette.size(), 0);
-    // Each entry's colours, kept up to date as colours change entries.
-    std::vector<channel_sums> sums(palette.size());
-    std::vector<std::int64_t> counts(palette.size());
+    // The totals of each entry's colours, kept up to date as colours change entries: a part of
+    // the block's, so they fit a bin, and moving a colour is one vector addition.
+    std::vector<bin> sums(palette.size());
     // Whether an entry gained or lost colours since its mean was last taken: if not, its mean
     // stands, and late rounds take few of the divisions a mean costs.
     std::vector<unsigned char> changed(palette.size(), 1);
     // The colours a round searches, listed before it searches any (see colours_to_search).
     // Written before they are read, up to where the listing ends.
     const auto searched = uninitialised_array<to_search>(colours.size());
-    const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int64_t sign) {
-        for (std::size_t ch = 0; ch < 3; ++ch) sums[entry][ch] += sign * c.totals[ch];
-        counts[entry] += sign * c.totals[3];
+    const auto move_colour = [&](const weighted_colour& c, std::size_t entry, std::int32_t sign) {
+        for (std::size_t k = 0; k < 4; ++k) sums[entry][k] += sign * c.totals[k];
         changed[entry] = 1;
     };
     const auto measure_rivals = [&](std::size_t e) __attribute__((always_inline)) {
@@ -669,7 +673,8 @@ constexpr std::size_t rivals_first_from = 16;
             if (changed[e] == 0) continue;
             changed[e] = 0;
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
-            const colour next = counts[e] > 0 ? rounded_mean(sums[e], counts[e]) : palette[e];
+            const colour next =
+                sums[e][3] > 0 ? rounded_mean({sums[e][0], sums[e][1], sums[e][2]}, sums[e][3]) : palette[e];
             has_moved[e] = same_colour(next, palette[e]) ? 0 : 1;
             if (has_moved[e]) moved_entries.push_back(e);
             palette[e] = next;
