@@ -452,6 +452,8 @@ const row pack_posix_only[] = {
      "Packing failed: t.tis: File too large\n", 1, "", 6000},
     {"disk full in the original's tail", {"p.bmp=bmp", "o.tis=5"}, {"--like", "o.tis", "p.bmp", "t.tis"},
      "Packing failed: t.tis: File too large\n", 1, "", 15000},
+    {"disk full for the original from a pipe", {"p.bmp=bmp", "o.tis=5"}, {"--like", "-", "p.bmp", "t.tis", "<o.tis"},
+     "Packing failed: standard input: File too large\n", 1, "", 6000},
     {"output is a hard link to the picture", {"p.bmp=bmp", "h=>p.bmp"}, {"p.bmp", "h"},
      "Can't open output file: h (it is the input file)\n", 1},
     // A rename cannot replace these: the finished tile data is written into the file.
