@@ -329,8 +329,9 @@ def main(work):
         if edit:
             Path(picture).write_bytes(data := edit(data))
         packed = subprocess.run(pack + [picture, tiles], capture_output=True, text=True)
-        # Through a pipe too (a BMP copied to a temporary file, a PNG decoded as it comes): the same bytes.
-        piped = subprocess.run(pack + ["-", tiles + ".piped"], input=bytes(data), capture_output=True)
+        # Through a pipe too (a BMP copied to a temporary file, a PNG decoded as it comes), after
+        # its own packing as the original: every block unchanged, the same bytes.
+        piped = subprocess.run(pack + ["--like", tiles, "-", tiles + ".piped"], input=bytes(data), capture_output=True)
         same = packed.returncode == piped.returncode == 0 and filecmp.cmp(tiles, tiles + ".piped", shallow=False)
         converted = subprocess.run([quorvex, tiles, "2", "2"], capture_output=True).returncode == 0
         back = Image.open(os.path.join(row, "tiles.bmp")).convert("RGB").tobytes() if converted else b""
