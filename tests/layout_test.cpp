@@ -75,9 +75,7 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
         // Past 129 records every width is first ranked on a sample of them, a single block-row too.
         {"more records than the first ranking samples", gradient_records(17, 9), layout_refusal::none, {17, 9, 0}},
         {"the same block-row 33 times", repeating_records(3, 4, 33), layout_refusal::none, {4, 33, 0}, {{8, 16, 4}, {12, 11, 0}, {16, 8, 4}}},
-        {"a single block-row of 130", picture_records(130, 1, [](int x, int y) {
-             return std::array<unsigned char, 3>{90, static_cast<unsigned char>(255 - y / 4 * 16), static_cast<unsigned char>(x / 33)}; }),
-         layout_refusal::none, {130, 1, 0}},
+        {"a single block-row of 130", gradient_records(130, 1), layout_refusal::none, {130, 1, 0}},
         // Flat blocks meet each other perfectly at every width: counted, they would make random
         // pairs look perfect too.
         {"mostly one flat colour", picture_records(9, 10, [](int x, int y) {
