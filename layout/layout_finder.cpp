@@ -16,7 +16,7 @@ constexpr std::size_t record_size = block_geometry::record_bytes;
 constexpr double neutral = 0.75;
 constexpr double worst = 1.5;
 // Every width is ranked on the grey edges of at most `sampled` records, then the best
-// `finalists` on all the colours of every record.
+// `finalists` and a single block-row on all the colours of every record.
 constexpr std::int64_t sampled = 128;
 constexpr std::size_t finalists = 16;
 constexpr std::int64_t spread_offsets = 16;  // record distances that stand for "at random"
@@ -213,10 +213,14 @@ layout_result layout_finder::find() const {
         const side_by_side next = beside(coarse, sample);
         std::vector<width_score> ranked;
         ranked.reserve(static_cast<std::size_t>(n));
-        for (index width = 1; width <= n; ++width) ranked.push_back(score_width(coarse, sample, next, width));
+        for (index width = 1; width < n; ++width) ranked.push_back(score_width(coarse, sample, next, width));
         const std::size_t kept = std::min(finalists, ranked.size());
         std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(kept), ranked.end(), better);
         for (std::size_t i = 0; i < kept; ++i) candidates.push_back(ranked[i].width);
+        // A single block-row has no pair below: the greys give it only the side-by-side sum every
+        // width starts from, and pairs below whose red and green differ oppositely meet better in
+        // grey than in colour, putting other widths above it. So it is scored on every colour too.
+        candidates.push_back(n);
     } else {
         for (index width = 1; width <= n; ++width) candidates.push_back(width);
     }

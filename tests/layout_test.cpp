@@ -24,22 +24,20 @@ bytes repeating_records(int period, int width, int height) {
     });
 }
 
-// The same noise every run: a linear congruential generator's high bytes.
-bytes random_bytes(std::size_t count) {
+// The same noise every run: a linear congruential generator's high bytes; with `flat_sides`,
+// each block's left and right columns all palette entry 0.
+bytes random_bytes(std::size_t count, bool flat_sides = false) {
     bytes data(count);
     std::uint32_t state = 24;
     for (unsigned char& b : data) b = static_cast<unsigned char>((state = state * 1664525U + 1013904223U) >> 24);
+    for (std::size_t at = 0; flat_sides && at < count; at += 64) if (at % 5120 >= 1024) data[at] = data[at + 63] = 0;
     return data;
 }
 
-bytes with(bytes data, const bytes& more) {
-    data.insert(data.end(), more.begin(), more.end());
-    return data;
-}
+bytes with(bytes data, const bytes& more) { data.insert(data.end(), more.begin(), more.end()); return data; }
 
 bytes records_of(const bytes& data, std::size_t first, std::size_t count) {
-    return bytes(data.begin() + static_cast<std::ptrdiff_t>(first * 5120),
-                 data.begin() + static_cast<std::ptrdiff_t>((first + count) * 5120));
+    return {data.begin() + static_cast<std::ptrdiff_t>(first * 5120), data.begin() + static_cast<std::ptrdiff_t>((first + count) * 5120)};
 }
 
 }  // namespace
@@ -72,8 +70,12 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
         // three at most are named.
         {"a pattern repeating every 3 blocks, 6 wide", repeating_records(3, 6, 6), layout_refusal::none, {3, 12, 0},
          {{6, 6, 0}, {9, 4, 0}, {12, 3, 0}}},
-        // Past 129 records every width is first ranked on a sample of them.
+        // Drawn 4 wide, every block-row is the same. Under 18 records pairs at random are few.
+        {"the same block-row 4 times", repeating_records(3, 4, 4), layout_refusal::none, {4, 4, 0}, {{8, 2, 0}}},
+        // Past 129 records every width is first ranked on a sample of them, a single block-row too.
         {"more records than the first ranking samples", gradient_records(17, 9), layout_refusal::none, {17, 9, 0}},
+        {"the same block-row 33 times", repeating_records(3, 4, 33), layout_refusal::none, {4, 33, 0}, {{8, 16, 4}, {12, 11, 0}, {16, 8, 4}}},
+        {"a single block-row of 130", gradient_records(130, 1), layout_refusal::none, {130, 1, 0}},
         // Flat blocks meet each other perfectly at every width: counted, they would make random
         // pairs look perfect too.
         {"mostly one flat colour", picture_records(9, 10, [](int x, int y) {
@@ -96,6 +98,8 @@ TEST(LayoutFinder, FindsTheLayoutOrSaysWhyNot) {
                                                  static_cast<unsigned char>(edge_or(y, 200)), 50};
          }), layout_refusal::cannot_tell},
         {"random bytes", random_bytes(40 * 5120), layout_refusal::cannot_tell},
+        // No pair side by side counts: a single block-row, with no pair at all, is no answer either.
+        {"random bytes between flat side columns", random_bytes(40 * 5120, true), layout_refusal::cannot_tell},
         {"one record", records_of(gradient, 5, 1), layout_refusal::single_record},
         // Nothing to compare their one pair with.
         {"two records", records_of(gradient, 0, 2), layout_refusal::cannot_tell},
