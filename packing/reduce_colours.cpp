@@ -56,11 +56,13 @@ std::int64_t explained(const channel_sums& s, std::int64_t count) {
     return (s[0] * s[0] + s[1] * s[1] + s[2] * s[2]) / count;
 }
 
-// The nearest integer colour to a set's mean, which is the best integer colour for the set.
-colour rounded_mean(const channel_sums& s, std::int64_t count) {
+// The nearest integer colour to the mean of a set with these totals, which is the best integer
+// colour for the set.
+colour rounded_mean(const bin& totals) {
+    const std::int64_t count = totals[3];
     colour c{};
     for (std::size_t ch = 0; ch < 3; ++ch) {
-        c[ch] = static_cast<unsigned char>((2 * s[ch] + count) / (2 * count));
+        c[ch] = static_cast<unsigned char>((2 * std::int64_t{totals[ch]} + count) / (2 * count));
     }
     return c;
 }
@@ -356,7 +358,7 @@ template <typename Plan>
     }
     std::vector<colour> palette(boxes.size());
     std::transform(boxes.begin(), boxes.end(), palette.begin(), [](const colour_box& box) {
-        return rounded_mean({box.total[0], box.total[1], box.total[2]}, box.total[3]);
+        return rounded_mean(box.total);
     });
     return palette;
 }
@@ -673,8 +675,7 @@ constexpr std::size_t rivals_first_from = 16;
             if (changed[e] == 0) continue;
             changed[e] = 0;
             // An entry that lost all its colours stays; that is rare in blocks of photographs.
-            const colour next =
-                sums[e][3] > 0 ? rounded_mean({sums[e][0], sums[e][1], sums[e][2]}, sums[e][3]) : palette[e];
+            const colour next = sums[e][3] > 0 ? rounded_mean(sums[e]) : palette[e];
             has_moved[e] = same_colour(next, palette[e]) ? 0 : 1;
             if (has_moved[e]) moved_entries.push_back(e);
             palette[e] = next;
