@@ -27,19 +27,21 @@ import zlib
 RUNS = int(os.environ.get("RUNS", "3"))
 
 
-def timed(command, piped_from=None):
+def timed(command, piped_from=None, peak=False):
     """Runs `command`, fed `piped_from` through a pipe if given: (peak KiB as /usr/bin/time
-    gives it, user + system s as the kernel counts them, to the microsecond, wall s)."""
+    gives it, or None, user + system s as the kernel counts them, to the microsecond, wall s)."""
     feeder = subprocess.Popen(["cat", piped_from], stdout=subprocess.PIPE) if piped_from else None
     with tempfile.NamedTemporaryFile("r") as report:
+        # A child forked from this large process would count its pages in the peak; /usr/bin/time,
+        # small, is what is forked then. Its own start (about 1 ms of processor time, 3 % of a
+        # photograph's run) would count in the time, so the timed runs go without it.
+        measure = ["/usr/bin/time", "-o", report.name, "-f", "%M"] if peak else []
         started = time.monotonic()
-        # /usr/bin/time, small, is what is forked from this large process: its peak is the program's.
-        process = subprocess.Popen(["/usr/bin/time", "-o", report.name, "-f", "%M", *command],
-                                   stdin=feeder.stdout if feeder else subprocess.DEVNULL,
+        process = subprocess.Popen([*measure, *command], stdin=feeder.stdout if feeder else subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         if feeder:
             feeder.stdout.close()
-        # Read, then reaped here: wait4 gives the processor time of /usr/bin/time and the program.
+        # Read, then reaped here: wait4 gives the processor time of the program (and of /usr/bin/time).
         out, err = process.stdout.read(), process.stderr.read()
         _, status, usage = os.wait4(process.pid, 0)
         process.returncode = status
@@ -48,8 +50,8 @@ def timed(command, piped_from=None):
             feeder.wait()
         if status != 0:
             raise RuntimeError("failed: %s: %s%s" % (" ".join(command), out.decode()[-200:], err.decode()[-200:]))
-        peak = int(report.read().split()[-1])
-    return peak, usage.ru_utime + usage.ru_stime, wall
+        kib = int(report.read().split()[-1]) if peak else None
+    return kib, usage.ru_utime + usage.ru_stime, wall
 
 
 def flat_rgba16(path, width=16384, height=16320):
@@ -130,7 +132,7 @@ def main():
             out = path("out%d.tis" % index)
             command = [pack(build), "-" if through_pipe else path(name), out]
             try:
-                peak, _, wall = timed(command, path(name) if through_pipe else None)
+                peak, _, wall = timed(command, path(name) if through_pipe else None, peak=True)
                 cells.append("%8.1f (%5.1f)" % (peak / 1024, wall))
             except RuntimeError as failed:
                 cells.append(str(failed)[-70:].replace("\n", " "))
