@@ -47,8 +47,8 @@ bytes random_records() {
 }
 
 // What happens to one block: a square of 16 x 16 pixels from (8, 8) in colours of entries 64
-// to 127, or in 64 colours no palette has; or 4096 colours over the whole block.
-enum class edit { none, palette_colours, new_colours, photograph };
+// to 127, in entry 0's, or in 64 colours no palette has; or 4096 colours over the whole block.
+enum class edit { none, palette_colours, first_colour, new_colours, photograph };
 
 void paint(bytes& bitmap, const bytes& tiles, std::size_t width, std::size_t block, edit what) {
     const std::size_t row_bytes = width * 192, rows = (bitmap.size() - 54) / row_bytes;
@@ -56,7 +56,7 @@ void paint(bytes& bitmap, const bytes& tiles, std::size_t width, std::size_t blo
         unsigned char* at = &bitmap[54 + (rows - 1 - block / width * 64 - y) * row_bytes + (block % width * 64 + x) * 3];
         const unsigned char made[] = {1, static_cast<unsigned char>(x / 2 * 32), static_cast<unsigned char>(y / 2 * 32),
                                       static_cast<unsigned char>(x * 4), static_cast<unsigned char>(y * 4), static_cast<unsigned char>(x * y)};
-        const unsigned char* entry = &tiles[block * 5120 + (64 + (x + y) % 64) * 4];
+        const unsigned char* entry = &tiles[block * 5120 + (what == edit::first_colour ? 0 : 64 + (x + y) % 64) * 4];
         if (what == edit::photograph || (what != edit::none && x - 8 < 16 && y - 8 < 16)) {
             std::copy_n(what == edit::photograph ? made + 3 : what == edit::new_colours ? made : entry, 3, at);
         }
@@ -83,8 +83,10 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
     short_table.insert(short_table.end(), {10, 20, 30, 0, 40, 50, 60, 0});
     for (std::size_t i = 0; i < 4096; ++i) short_table.push_back(i % 64 >= 32 ? 200 : 0);
     const bytes black_past_table = two_colour_record(0, 1, {10, 20, 30, 0}, {0, 0, 0, 0});
+    bytes repeats(5120);  // each entry used 16 times, 128 to 255 repeating 0 to 127, in odd colours that no new one is
+    for (std::size_t i = 0; i < repeats.size(); ++i) repeats[i] = static_cast<unsigned char>(i < 1024 ? i / 4 % 128 * 2 + 1 : i);
     const std::string plain = "0 reduced to 256 colours", kept = ", 2 records after them kept";
-    const std::string six = "5 unchanged, 1 changed, 0 reduced to 256 colours" + kept;
+    const std::string six = "5 unchanged, 1 changed, 0 reduced to 256 colours" + kept, one = "0 unchanged, 1 changed, " + plain;
     const struct {
         const char* name;
         bytes tiles;
@@ -104,6 +106,8 @@ TEST(Pack, EveryBitmapPacksBackExactlyAndAfterAnOriginalChangesOnlyItsEdits) {
         {"a square in repeated palette colours", randoms, 3, 2, six, original::followed, edit::palette_colours, 1, SIZE_MAX, 256},
         {"new colours on a block with spare entries", randoms, 3, 2, six, original::followed, edit::new_colours, 2, SIZE_MAX, 256 + 64 * 3},
         {"new colours where only repeats can give way", randoms, 3, 2, six, original::followed, edit::new_colours, 3, SIZE_MAX, 256 + 64 * 3 + 1024},
+        {"a square in entry 0's colour", two_colour_record(1, 0, {10, 20, 30, 0}, {40, 50, 60, 0}), 1, 1, one, original::followed, edit::first_colour, 0, SIZE_MAX, 256},
+        {"new colours where only some repeats need give way", repeats, 1, 1, one, original::followed, edit::new_colours, 0, SIZE_MAX, 256 + 64 * 3 + 64 * 15},
         {"new colours where nothing can give way", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours" + kept, original::followed, edit::new_colours, 4},
         {"a photograph over a block", randoms, 3, 2, "5 unchanged, 1 changed, 1 reduced to 256 colours" + kept, original::followed, edit::photograph, 0},
         {"a photograph packed again after its own packing", randoms, 3, 2, "6 unchanged, 0 changed, 1 reduced to 256 colours" + kept, original::own_output, edit::photograph, 0},
