@@ -9,7 +9,6 @@
 
 #include "app/exit_status.h"
 #include "app/files.h"
-#include "app/help_and_version.h"
 #include "app/layout_outcome.h"
 #include "app/messages.h"
 #include "conversion/block_geometry.h"
@@ -96,7 +95,6 @@ int layout_run(int argc, const char* const* argv, std::ostream& out, std::ostrea
     // With --numbers standard output holds the two numbers alone, for a shell to capture.
     std::ostream& log = command.numbers ? err : out;
     say(log, messages::banner);
-    if (answered_help_or_version(argc, argv, layout_messages::usage, log)) return exit_status::success;
     if (command.help) {
         say(log, layout_messages::usage);
         return exit_status::success;
