@@ -70,9 +70,7 @@ bytes png(std::uint32_t width = 64, std::uint32_t height = 64, unsigned char int
     const auto byte = [](std::uint32_t value, int at) { return static_cast<unsigned char>(value >> (8 * at)); };
     chunk("IHDR", {byte(width, 3), byte(width, 2), byte(width, 1), byte(width, 0), byte(height, 3), byte(height, 2),
                    byte(height, 1), byte(height, 0), 8, 0, 0, 0, interlace});
-    bytes exif_data{'M', 'M', 0, 42};  // the byte order libspng checks
-    exif_data.resize(exif);
-    if (exif > 0) chunk("eXIf", exif_data);
+    if (exif > 0) chunk("eXIf", edited(bytes(exif), 0, 0x2A004D4D));  // "MM", 0, 42: the byte order libspng checks
     const bytes zeros(rows * 65, 0);
     uLongf size = compressBound(zeros.size());
     bytes zlib(size);
@@ -150,6 +148,8 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"a block-row more than the limit in all", edited(ended, 22, (1U << 24) + 64), " is too large: 64 x 16777280" + limits},
         {"as many pixels as the limit", edited(ended, 22, 1U << 24), "", picture_problem::none},
         {"16 bits run-length", edited(run_length({}), 28, 16, 2), " has 16 bits per pixel, which its compression does not allow"},
+        {"32 bits after a 12-byte header", edited(edited(edited(edited(plain(), 14, 12), 20, 64, 2), 22, 1, 2), 24, 32, 2),
+         " has 32 bits per pixel, which its compression does not allow"},
         {"unknown header size", edited(plain(), 14, 64), " has a header of an unknown size: 64 bytes"},
         {"top-down run-length", run_length({0, 1}, -64), " is top-down and run-length encoded, which a BMP cannot be"},
         {"run-length, ends early", run_length({64, 1, 0, 0}), run_length_ends},
@@ -185,19 +185,23 @@ TEST(ReadPicture, RefusesWhatIsDamagedWithItsReason) {
         {"interlaced PNG just past 1 GiB decoded", png(1U << 20, 384, 1), png_too_large},
         {"PNG past the limit in all", png(1U << 20, 1088), " is too large: 1048576 x 1088" + limits},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const unique_file in = c.piped ? piped(c.file) : temp_file_with(c.file);
-        ASSERT_TRUE(in);
-        picture pic;
-        picture_problem problem = read_picture(in.get(), pic);
-        // A PNG's damage may show only as it is decoded: every block-row is read.
-        bytes buffer;
-        for (std::size_t index = 0; problem == picture_problem::none && index < static_cast<std::size_t>(pic.height / 64); ++index) {
-            if (!read_block_row(pic, index, buffer)) problem = picture_problem::refused;
+    // A file's refusals come from memory too, as the web page reads it, with the same reasons.
+    for (const bool in_memory : {false, true}) {
+        for (const auto& c : cases) {
+            if (in_memory && (c.piped || c.problem == picture_problem::none)) continue;
+            SCOPED_TRACE(std::string(c.name) + (in_memory ? ", in memory" : ""));
+            const unique_file in = in_memory ? nullptr : c.piped ? piped(c.file) : temp_file_with(c.file);
+            ASSERT_TRUE(in || in_memory);
+            picture pic;
+            picture_problem problem = in_memory ? read_picture(c.file, pic) : read_picture(in.get(), pic);
+            // A PNG's damage may show only as it is decoded: every block-row is read.
+            bytes buffer;
+            for (std::size_t index = 0; problem == picture_problem::none && index < static_cast<std::size_t>(pic.height / 64); ++index) {
+                if (!read_block_row(pic, index, buffer)) problem = picture_problem::refused;
+            }
+            EXPECT_EQ(c.problem, problem);
+            EXPECT_EQ(c.reason, pic.refusal);
         }
-        EXPECT_EQ(c.problem, problem);
-        EXPECT_EQ(c.reason, pic.refusal);
     }
 }
 
